@@ -1,0 +1,96 @@
+// Decoding speed of ADCAnalyzer on realistic boards (64 channels, 1024 or
+// 4096 samples each), reported as input bytes per second, next to a memcpy
+// of the same bytes as the baseline of this machine.
+#include "datapath/ADCAnalyzer.h"
+#include "datapath/EventEncoder.h"
+#include "datapath/SampleGenerator.h"
+
+#include <QSemaphore>
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <map>
+
+namespace {
+
+constexpr int Boards = 2;
+constexpr int Channels = 64;
+constexpr int Events = 16;
+
+// The encoded stream and the byte size of each event record, per sample count.
+struct Stream {
+    QByteArray bytes;
+    QVector<int> recordSizes;
+};
+
+const Stream& stream(int samples)
+{
+    static std::map<int, Stream> streams;
+    Stream& s = streams[samples];
+    if (s.bytes.isEmpty()) {
+        SampleGenerator::Options options;
+        options.boards = Boards;
+        options.channels = Channels;
+        options.samples = samples;
+        SampleGenerator generator(options);
+        for (int i = 0; i < Events; ++i) {
+            const int before = s.bytes.size();
+            EventEncoder::appendEvent(s.bytes, generator.nextEvent());
+            s.recordSizes.append(s.bytes.size() - before);
+        }
+    }
+    return s;
+}
+
+// The blocks a source hands over: one per event record (file playback) or
+// the whole stream at once (a large streaming chunk).
+QVector<QByteArray> blocks(const Stream& s, bool perRecord)
+{
+    if (!perRecord)
+        return {s.bytes};
+    QVector<QByteArray> out;
+    int at = 0;
+    for (int size : s.recordSizes) {
+        out.append(s.bytes.mid(at, size));
+        at += size;
+    }
+    return out;
+}
+
+void BM_Decode(benchmark::State& state)
+{
+    const Stream& s = stream(int(state.range(0)));
+    const QVector<QByteArray> input = blocks(s, state.range(1) != 0);
+    QSemaphore semaphore(0);
+    ADCAnalyzer analyzer(&semaphore, nullptr);
+    analyzer.dataSourceUpdated(true);   // every event is emitted, as in file playback
+    EventData last;                     // the display keeps the latest event
+    QObject::connect(&analyzer, &ADCAnalyzer::eventDataUpdated, [&last](const EventData& e) { last = e; });
+    qint64 events = 0;
+    for (auto _ : state) {
+        for (const QByteArray& block : input)
+            analyzer.dataAccuired(block);
+        events += Events;
+    }
+    state.SetBytesProcessed(state.iterations() * s.bytes.size());
+    state.counters["events/s"] = benchmark::Counter(double(events), benchmark::Counter::kIsRate);
+    state.SetLabel(state.range(1) ? "one block per event" : "whole stream in one block");
+}
+
+void BM_Memcpy(benchmark::State& state)
+{
+    const Stream& s = stream(int(state.range(0)));
+    QByteArray target(s.bytes.size(), Qt::Uninitialized);
+    for (auto _ : state) {
+        std::memcpy(target.data(), s.bytes.constData(), size_t(s.bytes.size()));
+        benchmark::DoNotOptimize(target.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * s.bytes.size());
+}
+
+} // namespace
+
+BENCHMARK(BM_Memcpy)->Arg(1024)->Arg(4096);
+BENCHMARK(BM_Decode)->ArgNames({"samples", "perRecord"})->Args({1024, 1})->Args({1024, 0})->Args({4096, 1})->Args({4096, 0});
+
+BENCHMARK_MAIN();

@@ -1,0 +1,122 @@
+// Draw rate of the waveform plot against a plain Qwt plot of the same look:
+// setData (or setSamples) of 64 curves, replot, and a real repaint of the
+// canvas, offscreen, in a 1200 x 700 widget.
+
+#include "tests/vell/WaveformFixtures.h"
+#include "vell/WaveformPlot.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <benchmark/benchmark.h>
+#include <memory>
+
+namespace {
+
+constexpr int Channels = 64;
+
+// Counts paint events, to prove that every iteration really draws.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// Two different events, alternated so that every draw shows new data.
+struct Events {
+    std::vector<WaveformData> lists[2];
+    explicit Events(int samples)
+        : lists { realisticEvent(11, samples, Channels), realisticEvent(12, samples, Channels) }
+    {
+    }
+};
+
+template <typename Plot>
+void runDraws(benchmark::State& state, Plot& plot)
+{
+    const Events events(int(state.range(0)));
+    plot.resize(1200, 700);
+    plot.show();
+    plot.setData(events.lists[0]);
+    QApplication::processEvents();
+    PaintCounter counter;
+    plot.canvas()->installEventFilter(&counter);
+    int i = 0;
+    for (auto _ : state) {
+        plot.setData(events.lists[++i % 2]);
+        plot.canvas()->repaint();
+    }
+    plot.canvas()->removeEventFilter(&counter);
+    if (counter.paints < i)
+        state.SkipWithError("the canvas was not repainted on every iteration");
+    state.SetItemsProcessed(state.iterations()); // items/s = draws per second
+}
+
+// Draws of an unchanged event while the visible x range moves, as during panning.
+template <typename Plot>
+void runPans(benchmark::State& state, Plot& plot)
+{
+    const Events events(int(state.range(0)));
+    plot.resize(1200, 700);
+    plot.show();
+    plot.setData(events.lists[0]);
+    QApplication::processEvents();
+    const double width = state.range(0) / 4.0;
+    int i = 0;
+    for (auto _ : state) {
+        const double left = (i++ % 64) * width / 32.0;
+        plot.setAxisScale(QwtPlot::xBottom, left, left + width);
+        plot.replot();
+        plot.canvas()->repaint();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_WaveformPlotDraw(benchmark::State& state)
+{
+    WaveformPlot plot;
+    runDraws(state, plot);
+}
+
+void BM_PlainQwtPlotDraw(benchmark::State& state)
+{
+    WaveformPlot palette;
+    PlainQwtPlot plot(palette.curveColors());
+    runDraws(state, plot);
+}
+
+void BM_WaveformPlotPan(benchmark::State& state)
+{
+    WaveformPlot plot;
+    runPans(state, plot);
+}
+
+void BM_PlainQwtPlotPan(benchmark::State& state)
+{
+    WaveformPlot palette;
+    PlainQwtPlot plot(palette.curveColors());
+    runPans(state, plot);
+}
+
+} // namespace
+
+BENCHMARK(BM_WaveformPlotDraw)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainQwtPlotDraw)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WaveformPlotPan)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainQwtPlotPan)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

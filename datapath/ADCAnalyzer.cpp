@@ -1,0 +1,348 @@
+#include "datapath/ADCAnalyzer.h"
+
+#include "datapath/StreamFormat.h"
+
+#include <QDebug>
+#include <QSemaphore>
+#include <QtEndian>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+using namespace StreamFormat;
+
+namespace {
+
+// Decodes sample words into doubles. Each word holds two 16-bit codes, the
+// high half first in time; `flip` (0 or 0x80008000) turns unsigned codes into
+// signed ones (code - 0x8000) before the sign extension.
+void decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip)
+{
+    quint32 i = 0;
+#ifdef __SSE2__
+    // Four words (eight samples) per step: the arithmetic shifts sign-extend
+    // both halves to 32 bits, the unpacks restore the high-then-low order.
+    const __m128i flipMask = _mm_set1_epi32(int(flip));
+    for (; i + 4 <= wordCount; i += 4) {
+        const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i)), flipMask);
+        const __m128i high = _mm_srai_epi32(words, 16);
+        const __m128i low = _mm_srai_epi32(_mm_slli_epi32(words, 16), 16);
+        const __m128i first = _mm_unpacklo_epi32(high, low);
+        const __m128i second = _mm_unpackhi_epi32(high, low);
+        double* o = out + 2 * i;
+        _mm_storeu_pd(o, _mm_cvtepi32_pd(first));
+        _mm_storeu_pd(o + 2, _mm_cvtepi32_pd(_mm_srli_si128(first, 8)));
+        _mm_storeu_pd(o + 4, _mm_cvtepi32_pd(second));
+        _mm_storeu_pd(o + 6, _mm_cvtepi32_pd(_mm_srli_si128(second, 8)));
+    }
+#endif
+    for (; i < wordCount; ++i) {
+        const quint32 word = qFromLittleEndian<quint32>(in + 4 * i) ^ flip;
+        out[2 * i] = double(qint16(word >> 16));
+        out[2 * i + 1] = double(qint16(word & 0xFFFFu));
+    }
+}
+
+// Decoded samples take four times the bytes of the stream, a pass keeps its
+// boards alive until it ends, and sources hand over blocks of up to 20 MB.
+// With glibc's defaults such blocks are mapped and unmapped each time and the
+// heap freed after a pass goes back to the kernel, so every page of the next
+// block or pass faults in again, which costs several times the decoding
+// itself. Serve blocks up to 32 MiB from the heap and keep up to 128 MiB of
+// freed heap for reuse instead (process-wide, once).
+void keepFreedHeapForReuse()
+{
+#ifdef __GLIBC__
+    static const bool done = [] {
+        constexpr int HeapBlockLimit = 32 * 1024 * 1024;
+        constexpr int RetainedHeapBytes = 128 * 1024 * 1024;
+        return mallopt(M_MMAP_THRESHOLD, HeapBlockLimit) == 1 && mallopt(M_TRIM_THRESHOLD, RetainedHeapBytes) == 1;
+    }();
+    Q_UNUSED(done);
+#endif
+}
+
+QString binaryMask(quint64 mask)
+{
+    return QStringLiteral("%1").arg(mask, 64, 2, QLatin1Char('0'));
+}
+
+} // namespace
+
+ADCAnalyzer::ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent)
+    : QObject(parent), m_sourceSemaphore(sourceSemaphore), m_writerSemaphore(writerSemaphore)
+{
+    registerDataPathMetaTypes();
+    keepFreedHeapForReuse();
+}
+
+QString ADCAnalyzer::tdcErrorText(int bit)
+{
+    static const char* const texts[] = {
+        "Hit lost in group 0 from read-out fifo overflow",
+        "Hit lost in group 0 from L1 buffer overflow",
+        "Hit error have been detected in group 0",
+        "Hit lost in group 1 from read-out fifo overflow",
+        "Hit lost in group 1 from L1 buffer overflow",
+        "Hit error have been detected in group 1",
+        "Hit lost in group 2 from read-out fifo overflow",
+        "Hit lost in group 2 from L1 buffer overflow",
+        "Hit error have been detected in group 2",
+        "Hit lost in group 3 from read-out fifo overflow",
+        "Hit lost in group 3 from L1 buffer overflow",
+        "Hit error have been detected in group 3",
+        "Hits rejected because of programmed event size limit",
+        "Event lost (trigger FIFO ovefrlow)",
+        "Internal fatal chip error has been detected",
+    };
+    if (bit < 0 || bit >= int(sizeof texts / sizeof texts[0]))
+        return QStringLiteral("Unknown");
+    return QString::fromLatin1(texts[bit]);
+}
+
+void ADCAnalyzer::dataAccuired(QByteArray newData)
+{
+    if (m_buffer.isEmpty())
+        m_buffer = newData;  // shares the block instead of copying it
+    else
+        m_buffer.append(newData);
+    read();
+    emit eventMapUpdated(m_evPosMap);
+    if (m_sourceSemaphore)
+        m_sourceSemaphore->release();
+}
+
+void ADCAnalyzer::adcRawDataSignedUpdated(bool adcSigned)
+{
+    m_adcSigned = adcSigned;
+}
+
+void ADCAnalyzer::dataSourceUpdated(bool fromFile)
+{
+    m_fromFile = fromFile;
+}
+
+void ADCAnalyzer::read()
+{
+    m_readPos = 0;
+    m_eventStart = 0;
+    for (;;) {
+        try {
+            while (parseEvent() == ParseResult::Consumed) {
+                if (m_history.events.size() > HistoryLimit)
+                    m_history.events.clear();
+            }
+            break;
+        } catch (const FormatError& error) {
+            // Logged once when the rest of the buffer holds no sync word, and
+            // once more when decoding goes on at the one found.
+            emit addLog(error.text);
+            if (!findSync())
+                break;
+            emit addLog(error.text);
+        } catch (...) {
+            if (!findSync())
+                break;
+            emit addLog(QStringLiteral("Unknown exception while reading stream "));
+        }
+    }
+    dropConsumedBytes();
+    m_history.events.clear();
+}
+
+ADCAnalyzer::ParseResult ADCAnalyzer::parseEvent()
+{
+    m_eventStart = quint32(m_readPos);
+    if (m_buffer.size() - m_readPos < EventHeaderSize)
+        return ParseResult::NeedMoreData;
+    const char* header = m_buffer.constData() + m_readPos;
+    const quint32 sync = readWord(header);
+    const quint32 length = readWord(header + 4);
+    switch (sync) {
+    case KEP_SYNC_WORD:
+        if (!holdsWholeRecord(EventHeaderSize, length))
+            return ParseResult::NeedMoreData;
+        m_readPos += EventHeaderSize;
+        m_event = EventData();
+        m_event.evNum = readWord(header + 8);
+        decodeEventPayload(length);
+        finishEvent();
+        return ParseResult::Consumed;
+    case AUX_SYNC_WORD:
+        if (!holdsWholeRecord(AuxHeaderSize, length))
+            return ParseResult::NeedMoreData;
+        m_readPos += AuxHeaderSize + int(length);
+        return ParseResult::Consumed;
+    default:
+        throw FormatError{QStringLiteral("Format error: wrong KEP_SYNC_WORD: %1; at file pos:%2")
+                              .arg(sync, 0, 16)
+                              .arg(m_eventStart)};
+    }
+}
+
+bool ADCAnalyzer::holdsWholeRecord(quint32 headerSize, quint32 length) const
+{
+    if (length > MaxRecordLength)
+        throw FormatError{QStringLiteral("Format error: Record length %1 exceeds the limit of %2 bytes; at file pos:%3")
+                              .arg(length)
+                              .arg(MaxRecordLength)
+                              .arg(m_eventStart)};
+    return qint64(m_buffer.size()) - qint64(m_eventStart) >= qint64(headerSize) + qint64(length);
+}
+
+void ADCAnalyzer::decodeEventPayload(quint32 length)
+{
+    quint32 remaining = length;
+    while (remaining > 0)
+        remaining -= decodeDevice(remaining);
+}
+
+quint32 ADCAnalyzer::decodeDevice(quint32 remaining)
+{
+    if (remaining < quint32(DeviceHeaderSize))
+        throw FormatError{QStringLiteral("Format error: There is no data for KepDeviceHdr")};
+    const char* header = m_buffer.constData() + m_readPos;
+    const quint32 serial = readWord(header);
+    const quint32 deviceLength = readWord24(header + 4);
+    const quint8 deviceType = quint8(header[7]);
+    if (remaining - DeviceHeaderSize < deviceLength)
+        throw FormatError{QStringLiteral("Format error: There is no data for KepDevice payload")};
+    m_readPos += DeviceHeaderSize;
+    if (!isAcceptedDeviceType(deviceType)) {
+        m_readPos += int(deviceLength);
+        return DeviceHeaderSize + deviceLength;
+    }
+
+    m_board = DeviceEvent();
+    m_board.serial = serial;
+    m_board.deviceType = deviceType;
+    decodeBlocks(deviceLength);
+    checkChannelMask();
+
+    m_history.events.append(m_board);
+    m_event.devices.insert(serial, m_board);
+    return DeviceHeaderSize + deviceLength;
+}
+
+void ADCAnalyzer::decodeBlocks(quint32 deviceLength)
+{
+    const auto sizeMismatch = [deviceLength](quint32 sum) {
+        return FormatError{QStringLiteral("Format error: Sum of sizes of Nimbus blocks(%1) isn't equal to one declared in KepDevice header(%2)")
+                               .arg(sum)
+                               .arg(deviceLength)};
+    };
+    const char* data = m_buffer.constData();
+    quint32 sum = 0;
+    while (sum < deviceLength) {
+        // Neither a block header nor a payload is read past the device record.
+        if (deviceLength - sum < quint32(NimbusHeaderSize))
+            throw sizeMismatch(sum + NimbusHeaderSize);
+        const quint32 header = readWord(data + m_readPos);
+        m_readPos += NimbusHeaderSize;
+        const quint32 subtype = nimbusSubtype(header);
+        const quint32 words = nimbusWords(header);
+        const quint32 blockSize = NimbusHeaderSize + 4 * words;
+        if (subtype == BoardHeaderBlock && 4 * words != BoardHeaderPayloadSize)
+            throw FormatError{QStringLiteral("Format error: Invalid size(%1 Bytes) of Nimbus subtype=0 block; should be %2 Bytes.")
+                                  .arg(4 * words)
+                                  .arg(BoardHeaderPayloadSize)};
+        if (subtype == ChannelWaveformBlock && 4 * words < ChannelBlockMinPayloadSize)
+            throw FormatError{QStringLiteral("Format error: Invalid size(%1 Bytes) of Nimbus subtype=1 block; should be >=%2 Bytes.")
+                                  .arg(4 * words)
+                                  .arg(ChannelBlockMinPayloadSize)};
+        if (subtype == InvalidBlock)
+            throw FormatError{QStringLiteral("Format error: Invalid subtype number in Nimbus header: %1.").arg(subtype)};
+        if (deviceLength - sum < blockSize)
+            throw sizeMismatch(sum + blockSize);
+
+        const char* payload = data + m_readPos;
+        if (subtype == BoardHeaderBlock)
+            decodeBoardHeader(payload);
+        else if (subtype == ChannelWaveformBlock)
+            decodeChannel(nimbusChannel(header), payload, words);
+        else
+            qWarning("Todo: add hptdc decoder.");
+        m_readPos += int(4 * words);
+        sum += blockSize;
+    }
+}
+
+void ADCAnalyzer::decodeBoardHeader(const char* payload)
+{
+    m_board.timeHigh = readWord(payload);
+    const quint32 flagsAndLow = readWord(payload + 4);
+    m_board.timeFlags = flagsAndLow & 0x3u;
+    m_board.timeLow = flagsAndLow >> 2;
+    m_adcChMask = readWord64(payload + 8);
+    m_board.evNum = m_event.evNum;
+}
+
+void ADCAnalyzer::decodeChannel(quint32 channel, const char* payload, quint32 words)
+{
+    ChannelData data;
+    data.ch = quint8(channel);
+    data.time = (quint64(readWord(payload)) << 32) | (readWord(payload + 4) >> 2);
+    const quint32 sampleWords = words - 2;
+    data.samples.resize(int(2 * sampleWords));
+    decodeSamples(payload + ChannelBlockMinPayloadSize, sampleWords, data.samples.data(),
+                  m_adcSigned ? 0u : 0x80008000u);
+    m_board.channels.insert(int(channel), data);
+}
+
+void ADCAnalyzer::checkChannelMask() const
+{
+    quint64 seen = 0;
+    for (auto it = m_board.channels.cbegin(); it != m_board.channels.cend(); ++it)
+        seen |= quint64(1) << (it.key() % 64);
+    if (seen != m_adcChMask)
+        throw FormatError{QStringLiteral("Format error: Got channel events (%1) doesn't correspont to adcChMask (%2)")
+                              .arg(binaryMask(seen), binaryMask(m_adcChMask))};
+}
+
+void ADCAnalyzer::finishEvent()
+{
+    m_evPosMap.insert(m_streamBase + m_eventStart, m_event.evNum);
+    if (m_fromFile || !m_emitTimer.isValid() || m_emitTimer.elapsed() > LiveEmitIntervalMs) {
+        emit eventDataUpdated(m_event);
+        m_emitTimer.start();
+    }
+}
+
+bool ADCAnalyzer::findSync()
+{
+    const char* data = m_buffer.constData();
+    const qint64 size = m_buffer.size();
+    for (qint64 offset = qint64(m_eventStart) + 2; offset + EventHeaderSize <= size; offset += 2) {
+        const quint32 word = readWord(data + offset);
+        if (word == KEP_SYNC_WORD || word == AUX_SYNC_WORD) {
+            m_readPos = int(offset);
+            qDebug().noquote() << QStringLiteral("Syncword found at 0x%1; shift:0x%2")
+                                      .arg(m_eventStart, 0, 16)
+                                      .arg(offset - qint64(m_eventStart), 0, 16);
+            return true;
+        }
+    }
+    m_eventStart = quint32(size);
+    return false;
+}
+
+void ADCAnalyzer::dropConsumedBytes()
+{
+    const int dropped = int(m_eventStart);
+    if (dropped >= m_buffer.size()) {
+        m_buffer.clear();
+    } else if (dropped > 0) {
+        // Moving the partial record to the front of a buffer of our own keeps
+        // its capacity for the next block, instead of a fresh allocation of
+        // the block's size each time; a large capacity is given back.
+        if (m_buffer.isDetached() && m_buffer.capacity() <= RetainedBufferCapacity)
+            m_buffer.remove(0, dropped);
+        else
+            m_buffer = m_buffer.mid(dropped);
+    }
+    m_streamBase += quint32(dropped);
+}

@@ -1,0 +1,88 @@
+#pragma once
+// Decoder stage between the data sources (TCP client, file reader) and the
+// display. It buffers raw blocks until they hold whole event records, decodes
+// each record in place into an EventData, survives format errors by logging
+// them and searching for the next sync word, keeps a map from absolute stream
+// position to event number, and returns one flow-control permit per block.
+// Lives in a worker thread of its own; every slot arrives queued. The first
+// analyzer of a process tunes glibc's heap so that large blocks and decoded
+// samples reuse memory instead of faulting fresh pages in each time.
+
+#include "datapath/EventData.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class QSemaphore;
+
+class ADCAnalyzer : public QObject {
+    Q_OBJECT
+public:
+    // Largest accepted declared length of an event or auxiliary record
+    // (256 MiB). A larger length is a format error, so a corrupt length
+    // field cannot make the pending buffer grow without end.
+    static constexpr quint32 MaxRecordLength = 256u * 1024u * 1024u;
+    // The pending buffer keeps at most this capacity between blocks.
+    static constexpr int RetainedBufferCapacity = 64 * 1024 * 1024;
+    // history is emptied once it holds more boards than this.
+    static constexpr int HistoryLimit = 1000;
+    // Live data are thinned to one emitted event per this many milliseconds.
+    static constexpr qint64 LiveEmitIntervalMs = 500;
+
+    ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent = nullptr);
+
+    // Text for an error bit of an HPTDC error word ("Unknown" for other bits).
+    static QString tdcErrorText(int bit);
+
+signals:
+    void addLog(const QString& text);
+    void deviceDataUpdated(DeviceData data);  // declared output; the decoder never emits it
+    void eventDataUpdated(EventData data);
+    void eventMapUpdated(QMap<quint32, quint32> evPosMap);
+
+public slots:
+    void dataAccuired(QByteArray newData);
+    void read();
+    void adcRawDataSignedUpdated(bool adcSigned);
+    void dataSourceUpdated(bool fromFile);
+
+private:
+    // A stream format error; aborts the event being decoded.
+    struct FormatError {
+        QString text;
+    };
+    enum class ParseResult { Consumed, NeedMoreData };
+
+    ParseResult parseEvent();
+    bool holdsWholeRecord(quint32 headerSize, quint32 length) const;
+    void decodeEventPayload(quint32 length);
+    quint32 decodeDevice(quint32 remaining);
+    void decodeBlocks(quint32 deviceLength);
+    void decodeBoardHeader(const char* payload);
+    void decodeChannel(quint32 channel, const char* payload, quint32 words);
+    void checkChannelMask() const;
+    void finishEvent();
+    bool findSync();
+    void dropConsumedBytes();
+
+    QSemaphore* m_sourceSemaphore;
+    QSemaphore* m_writerSemaphore;  // held for the output writer's flow control, unused here
+
+    QByteArray m_buffer;            // received bytes not yet consumed
+    int m_readPos = 0;              // offsets into m_buffer
+    quint32 m_eventStart = 0;
+    quint32 m_streamBase = 0;       // bytes dropped from the front of m_buffer so far
+
+    EventData m_event;              // event being decoded
+    DeviceEvent m_board;            // board being decoded
+    quint64 m_adcChMask = 0;        // mask of the last board header block, kept across boards
+    QMap<quint32, quint32> m_evPosMap;
+    DeviceData m_history;
+
+    bool m_adcSigned = true;
+    bool m_fromFile = false;
+    QElapsedTimer m_emitTimer;
+};

@@ -1,0 +1,111 @@
+#include "datapath/SampleGenerator.h"
+
+#include <QtMath>
+#include <algorithm>
+
+namespace {
+
+quint64 splitMix64(quint64& x)
+{
+    quint64 z = (x += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+quint64 rotl(quint64 x, int k)
+{
+    return (x << k) | (x >> (64 - k));
+}
+
+} // namespace
+
+SampleGenerator::SampleGenerator(const Options& options) : m_options(options)
+{
+    quint64 seed = options.seed;
+    for (quint64& word : m_state)
+        word = splitMix64(seed);
+    m_options.samples = std::max(0, options.samples);
+    m_baselines.resize(std::max(0, options.boards) * std::max(0, options.channels));
+    for (double& baseline : m_baselines)
+        baseline = std::round(-400.0 + 800.0 * uniform());
+}
+
+quint64 SampleGenerator::nextRandom()
+{
+    // xoshiro256**
+    const quint64 result = rotl(m_state[1] * 5, 7) * 9;
+    const quint64 t = m_state[1] << 17;
+    m_state[2] ^= m_state[0];
+    m_state[3] ^= m_state[1];
+    m_state[1] ^= m_state[2];
+    m_state[0] ^= m_state[3];
+    m_state[2] ^= t;
+    m_state[3] = rotl(m_state[3], 45);
+    return result;
+}
+
+double SampleGenerator::uniform()
+{
+    return double(nextRandom() >> 11) * (1.0 / 9007199254740992.0);
+}
+
+double SampleGenerator::noise()
+{
+    // Sum of four uniforms: close to Gaussian, no library functions involved.
+    return (uniform() + uniform() + uniform() + uniform() - 2.0) * 1.7320508075688772;
+}
+
+EventData SampleGenerator::nextEvent()
+{
+    EventData event;
+    event.evNum = ++m_evNum;
+    m_clock += 50000 + (nextRandom() % 200000);   // irregular trigger spacing
+    const bool pulse = uniform() < m_options.pulseProbability;
+    const double triggerPos = pulse ? m_options.samples * (0.2 + 0.3 * uniform()) : -1.0;
+    for (int b = 0; b < m_options.boards; ++b) {
+        DeviceEvent board = makeBoard(b, event.evNum, triggerPos);
+        event.devices.insert(board.serial, board);
+    }
+    return event;
+}
+
+DeviceEvent SampleGenerator::makeBoard(int index, quint32 evNum, double triggerPos)
+{
+    DeviceEvent board;
+    board.serial = m_options.firstSerial + quint32(index);
+    board.deviceType = m_options.deviceType;
+    board.evNum = evNum;
+    const quint64 boardClock = m_clock + quint64(index) * 3;   // boards differ by cable delay
+    board.timeHigh = quint32(boardClock >> 30);
+    board.timeLow = quint32(boardClock & 0x3FFFFFFFu);
+    board.timeFlags = quint32(nextRandom() % 4);
+    for (int ch = 0; ch < m_options.channels; ++ch) {
+        ChannelData channel;
+        channel.ch = quint8(ch);
+        channel.time = (boardClock << 4) + quint64(nextRandom() % 16);   // finer channel clock
+        const bool hit = triggerPos >= 0 && uniform() < m_options.hitProbability;
+        const double amplitude = hit ? -(40.0 + m_options.pulseAmplitude * uniform() * uniform()) : 0.0;
+        const double pulsePos = triggerPos + 4.0 * noise();
+        const double decay = 8.0 + 40.0 * uniform();
+        channel.samples.resize(m_options.samples);
+        fillChannel(channel.samples, m_baselines[index * m_options.channels + ch], amplitude, pulsePos, decay);
+        board.channels.insert(ch, channel);
+    }
+    return board;
+}
+
+void SampleGenerator::fillChannel(QVector<double>& samples, double baseline, double pulseAmplitude, double pulsePos, double decay)
+{
+    double* out = samples.data();
+    for (int i = 0; i < samples.size(); ++i) {
+        double value = baseline + m_options.noiseSigma * noise();
+        const double t = i - pulsePos;
+        if (pulseAmplitude != 0.0 && t > -3.0) {
+            // Fast rise over three samples, exponential tail.
+            const double rise = t < 0 ? (t + 3.0) / 3.0 : 1.0;
+            value += pulseAmplitude * rise * std::exp(-std::max(t, 0.0) / decay);
+        }
+        out[i] = std::clamp(std::round(value), -32768.0, 32767.0);
+    }
+}

@@ -1,0 +1,201 @@
+#include "datapath/TcpClient.h"
+
+#include <QDebug>
+#include <QSemaphore>
+#include <QTcpSocket>
+#include <QTimer>
+
+TcpClient::TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second, QObject* parent)
+    : QObject(parent),
+      socket(new QTcpSocket(this)),
+      connectTimer(new QTimer(this)),
+      readRetryTimer(new QTimer(this)),
+      statusTimer(new QTimer(this)),
+      sourceSemaphore(sourceSemaphore),
+      secondSemaphore(second)
+{
+    qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
+    socket->setReadBufferSize(ReadBufferSize);
+
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, &TcpClient::requestNewData);
+    readRetryTimer->setSingleShot(true);
+    connect(readRetryTimer, &QTimer::timeout, this, &TcpClient::readData);
+    connect(statusTimer, &QTimer::timeout, this, &TcpClient::sendStatus);
+    statusTimer->start(StatusIntervalMs);
+
+    connect(socket, &QTcpSocket::readyRead, this, &TcpClient::readData, Qt::QueuedConnection);
+    connect(socket, &QTcpSocket::connected, this, &TcpClient::connected, Qt::QueuedConnection);
+    connect(socket, &QTcpSocket::disconnected, this, &TcpClient::disconnected, Qt::QueuedConnection);
+    connect(socket, &QTcpSocket::errorOccurred, this, &TcpClient::displayError, Qt::QueuedConnection);
+}
+
+TcpClient::~TcpClient()
+{
+    socket->disconnect(this);
+    stop();
+    delete socket;
+}
+
+void TcpClient::setAddress(const QHostAddress& newAddress, int newPort)
+{
+    if (socket->isValid() && socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    if (newAddress == address && quint16(newPort) == port)
+        return;
+    qDebug().noquote() << "TcpClient::setAddress:" << newAddress.toString() << newPort;
+    stop();
+    address = newAddress;
+    port = quint16(newPort);
+    start();
+}
+
+void TcpClient::stop()
+{
+    enabled = false;
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->disconnectFromHost();
+    connectTimer->stop();
+}
+
+void TcpClient::start()
+{
+    enabled = true;
+    connectTimer->start(0);
+}
+
+bool TcpClient::socketBusy() const
+{
+    const auto state = socket->state();
+    return socket->isValid()
+           && (state == QAbstractSocket::ConnectedState || state == QAbstractSocket::ConnectingState);
+}
+
+QString TcpClient::endpointText() const
+{
+    return QString("%1:%2").arg(address.toString()).arg(port);
+}
+
+void TcpClient::report(const QString& text)
+{
+    qDebug().noquote() << text;
+    emit addLog(text);
+}
+
+// One connect attempt; it blocks this thread for at most ConnectWaitMs. The
+// first failure after construction or a lost connection is reported and
+// retried soon, later ones are retried slowly and silently.
+void TcpClient::requestNewData()
+{
+    if (!enabled || socketBusy())
+        return;
+    try {
+        socket->abort();
+        socket->connectToHost(address, port, QIODevice::ReadWrite);
+        ++attempts;
+        if (socket->waitForConnected(ConnectWaitMs)) {
+            qDebug().noquote() << QString("Connected to %1").arg(endpointText());
+        } else if (attempts < 2) {
+            report(QString("TcpClient can't connect to %1").arg(endpointText()));
+            connectTimer->start(FirstRetryMs);
+        } else {
+            connectTimer->start(LaterRetryMs);
+        }
+    } catch (...) {
+        qDebug().noquote() << "Exception in TcpClient::requestNewData()";
+    }
+}
+
+// Passes on what the socket holds as one block, under one permit. Without a
+// free permit the bytes stay in the socket and reading is retried shortly.
+void TcpClient::readData()
+{
+    if (!enabled)
+        return;
+    bool permitTaken = false;
+    try {
+        if (!sourceSemaphore->tryAcquire()) {
+            readRetryTimer->start(ReadRetryMs);
+            return;
+        }
+        permitTaken = true;
+        if (socket->bytesAvailable() <= 0) {
+            sourceSemaphore->release();
+            return;
+        }
+        const QByteArray block = gatherAvailable();
+        bytesReceived += quint64(block.size());
+        permitTaken = false; // handed on with the block
+        emit dataAccuired(block);
+    } catch (...) {
+        if (permitTaken)
+            sourceSemaphore->release();
+        qDebug().noquote() << "Exception in TcpClient::readData()";
+    }
+}
+
+// Reads everything available, again while more arrives, until more than
+// GatherLimit bytes are held; several reads are joined in order.
+QByteArray TcpClient::gatherAvailable()
+{
+    QList<QByteArray> chunks;
+    qint64 gathered = 0;
+    do {
+        const qint64 available = socket->bytesAvailable();
+        QByteArray chunk = socket->read(available);
+        if (chunk.size() < available)
+            qWarning().noquote() << "Unexpected end of data";
+        if (chunk.isEmpty())
+            break;
+        gathered += chunk.size();
+        chunks.append(chunk);
+    } while (gathered <= GatherLimit && socket->bytesAvailable() > 0);
+
+    if (chunks.size() == 1)
+        return chunks.first();
+    QByteArray joined;
+    joined.reserve(int(gathered));
+    for (const QByteArray& chunk : qAsConst(chunks))
+        joined.append(chunk);
+    return joined;
+}
+
+void TcpClient::connected()
+{
+    emit connectedStateChanged(true);
+}
+
+void TcpClient::disconnected()
+{
+    emit connectedStateChanged(false);
+    if (!enabled) {
+        qDebug().noquote() << "Client disconnected.";
+        return;
+    }
+    qDebug().noquote() << "Client disconnected, trying to reconnect";
+    attempts = 0;
+    connectTimer->start(ReconnectMs);
+}
+
+void TcpClient::displayError(QAbstractSocket::SocketError socketError)
+{
+    switch (socketError) {
+    case QAbstractSocket::RemoteHostClosedError:
+        report("Remote host closed connection.");
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        report("The host was not found. Please check the host name and port settings.");
+        break;
+    case QAbstractSocket::ConnectionRefusedError:
+        report("The connection was refused by the peer");
+        break;
+    default:
+        report(QString("The following error occurred: %1.").arg(socket->errorString()));
+        break;
+    }
+}
+
+void TcpClient::sendStatus()
+{
+    emit statusUpdated(QString("tcp:%1 bytes").arg(bytesReceived));
+}

@@ -1,0 +1,77 @@
+#pragma once
+// Receive-only client of an acquisition program's data interface. It keeps
+// (re)connecting while it is wanted, reads whatever bytes arrive and passes
+// them on as raw blocks under the flow control of the shared semaphore. It
+// sends nothing on the connection. Lives in a worker thread of its own.
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+class QSemaphore;
+class QTcpSocket;
+class QTimer;
+
+class TcpClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // sourceSemaphore: the flow-control semaphore shared with the analyzer.
+    // second: kept for a second consumer's flow control; not used for reading.
+    explicit TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second = nullptr, QObject* parent = nullptr);
+    ~TcpClient() override;
+
+    static constexpr int ConnectWaitMs = 1000;
+    static constexpr int FirstRetryMs = 1000;
+    static constexpr int LaterRetryMs = 5000;
+    static constexpr int ReconnectMs = 1000;
+    static constexpr int ReadRetryMs = 200;
+    static constexpr int StatusIntervalMs = 500;
+    // One readData call stops gathering once it holds more than this.
+    static constexpr qint64 GatherLimit = 1048576;
+    // The socket stops taking bytes from the system beyond this while the
+    // analyzer holds reading back, so a fast sender is slowed down by TCP
+    // instead of filling memory; a block is never larger than this.
+    static constexpr qint64 ReadBufferSize = 4 * 1048576;
+
+public slots:
+    // Changes the source program's address; ignored while connected.
+    void setAddress(const QHostAddress& address, int port);
+    // One connect attempt, driven by connectTimer.
+    void requestNewData();
+    // Reads the available bytes (readyRead, readRetryTimer).
+    void readData();
+    void displayError(QAbstractSocket::SocketError socketError);
+    void connected();
+    void disconnected();
+    void sendStatus();
+
+signals:
+    void dataAccuired(const QByteArray& data);
+    void statusUpdated(const QString& status);
+    void connectedStateChanged(bool state);
+    void addLog(const QString& text);
+
+private:
+    void stop();
+    void start();
+    bool socketBusy() const;
+    QString endpointText() const;
+    QByteArray gatherAvailable();
+    void report(const QString& text);
+
+    bool enabled = false;
+    QHostAddress address;
+    quint16 port = 0;
+    QTcpSocket* socket;
+    QTimer* connectTimer;
+    QTimer* readRetryTimer;
+    QTimer* statusTimer;
+    int attempts = 0;
+    quint64 bytesReceived = 0;
+    QSemaphore* sourceSemaphore;
+    [[maybe_unused]] QSemaphore* secondSemaphore; // stored for a second consumer; reading uses only the first
+};

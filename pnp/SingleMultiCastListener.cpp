@@ -1,0 +1,96 @@
+#include "pnp/SingleMultiCastListener.h"
+
+#include <QDebug>
+#include <QNetworkInterface>
+#include <QUdpSocket>
+
+#include <sys/socket.h>
+
+namespace {
+
+// Datagrams wait in the kernel while this thread is not scheduled; a large
+// buffer lets a burst survive a busy machine. Beyond the system's limit only
+// a privileged process gets it.
+constexpr int receiveBufferBytes = 4 << 20;
+
+void enlargeReceiveBuffer(QUdpSocket* socket)
+{
+    const int fd = int(socket->socketDescriptor());
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes, sizeof receiveBufferBytes) != 0)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
+}
+
+} // namespace
+
+SingleMultiCastListener::SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group,
+                                                 quint16 port)
+    : group(group)
+{
+    static const int registered = qRegisterMetaType<QHostAddress>("QHostAddress");
+    Q_UNUSED(registered);
+    if (!isSuitable(iface))
+        return;
+    if (bindAndJoin(iface, port))
+        connect(socket, &QUdpSocket::readyRead, this, &SingleMultiCastListener::processPendingDatagrams);
+}
+
+bool SingleMultiCastListener::isSuitable(const QNetworkInterface& iface)
+{
+    const auto flags = iface.flags();
+    return !flags.testFlag(QNetworkInterface::IsLoopBack) && flags.testFlag(QNetworkInterface::IsUp)
+        && flags.testFlag(QNetworkInterface::IsRunning) && flags.testFlag(QNetworkInterface::CanMulticast)
+        && !iface.addressEntries().isEmpty();
+}
+
+bool SingleMultiCastListener::bindAndJoin(const QNetworkInterface& iface, quint16 port)
+{
+    socket = new QUdpSocket(this);
+    const QHostAddress any(QHostAddress::AnyIPv4);
+    const QAbstractSocket::BindMode mode = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+    if (!socket->bind(any, port, mode)) {
+        qCritical().noquote() << iface.humanReadableName()
+                              << QStringLiteral("bind(%1, %2, %3): %4")
+                                     .arg(any.toString())
+                                     .arg(port)
+                                     .arg(int(mode))
+                                     .arg(socket->errorString());
+        dropSocket();
+        return false;
+    }
+    enlargeReceiveBuffer(socket);
+    socket->setMulticastInterface(iface);
+    if (!socket->joinMulticastGroup(group, iface)) {
+        qCritical().noquote() << QStringLiteral("joinMulticastGroup %1 on %2: %3")
+                                     .arg(group.toString(), iface.humanReadableName(), socket->errorString());
+        dropSocket();
+        return false;
+    }
+    return true;
+}
+
+void SingleMultiCastListener::dropSocket()
+{
+    delete socket;
+    socket = nullptr;
+}
+
+void SingleMultiCastListener::processPendingDatagrams()
+{
+    if (!socket)
+        return;
+    while (socket->hasPendingDatagrams()) {
+        QByteArray buffer(int(qMax<qint64>(socket->pendingDatagramSize(), 0)), Qt::Uninitialized);
+        QHostAddress sender;
+        const qint64 size = socket->readDatagram(buffer.data(), buffer.size(), &sender);
+        if (size < 0)
+            break; // the socket failed; its notifier tells when there is more
+        buffer.truncate(int(size));
+        emit received(buffer, sender);
+    }
+}
+
+void SingleMultiCastListener::stop()
+{
+    if (socket)
+        socket->disconnectFromHost();
+}

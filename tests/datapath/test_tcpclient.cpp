@@ -1,0 +1,234 @@
+// TcpClient against a QTcpServer on 127.0.0.1: connect and retry timing,
+// reconnect after a lost connection, reading under flow control, status.
+#include "datapath/TcpClient.h"
+#include "tests/datapath/MessageLog.h"
+#include "tests/datapath/Polling.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QHostAddress Loopback(QHostAddress::LocalHost);
+
+// Collects what the client emits, on the test's thread, with arrival times.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(TcpClient* client, QSemaphore* releaseAfterBlock = nullptr)
+    {
+        clock.start();
+        connect(client, &TcpClient::dataAccuired, this, [this, releaseAfterBlock](const QByteArray& block) {
+            blocks.append(block);
+            total += block.size();
+            if (releaseAfterBlock) // stands in for the analyzer
+                releaseAfterBlock->release();
+        });
+        connect(client, &TcpClient::addLog, this, [this](const QString& text) { logs.append({text, clock.elapsed()}); });
+        connect(client, &TcpClient::connectedStateChanged, this, [this](bool state) { states.append(state); });
+        connect(client, &TcpClient::statusUpdated, this, [this](const QString& text) { statuses.append(text); });
+    }
+    QByteArray received() const
+    {
+        QByteArray all;
+        for (const QByteArray& block : blocks)
+            all += block;
+        return all;
+    }
+    QList<qint64> timesOf(const QString& text) const
+    {
+        QList<qint64> times;
+        for (const auto& line : logs)
+            if (line.first == text)
+                times.append(line.second);
+        return times;
+    }
+
+    QElapsedTimer clock;
+    QList<QByteArray> blocks;
+    qint64 total = 0;
+    QList<QPair<QString, qint64>> logs;
+    QList<bool> states;
+    QStringList statuses;
+};
+
+// A port on which nothing listens.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(Loopback);
+    return probe.serverPort();
+}
+
+QTcpSocket* nextConnection(QTcpServer& server, int timeoutMs = 10000)
+{
+    if (!server.hasPendingConnections() && !waitUntil([&] { return server.hasPendingConnections(); }, timeoutMs))
+        return nullptr;
+    return server.nextPendingConnection();
+}
+
+void sendAll(QTcpSocket* peer, const QByteArray& bytes)
+{
+    peer->write(bytes);
+    waitUntil([&] { return peer->bytesToWrite() == 0; });
+}
+
+// The client on a worker thread of its own, as in the viewer.
+class ThreadedClient
+{
+public:
+    explicit ThreadedClient(QSemaphore* semaphore) : client(new TcpClient(semaphore))
+    {
+        client->moveToThread(&thread);
+        QObject::connect(client, &QObject::destroyed, &thread, &QThread::quit, Qt::DirectConnection);
+        thread.start();
+    }
+    ~ThreadedClient()
+    {
+        client->deleteLater();
+        thread.wait(10000);
+    }
+    void setAddress(quint16 port)
+    {
+        QMetaObject::invokeMethod(client, [c = client, port] { c->setAddress(Loopback, port); }, Qt::QueuedConnection);
+    }
+
+    QThread thread;
+    TcpClient* client;
+};
+
+class TcpClientTest : public ::testing::Test
+{
+protected:
+    MessageLog log;
+    QSemaphore semaphore{50};
+};
+
+// A client on its own thread connected to a server of the test; the recorder
+// returns each block's permit like the analyzer.
+class ConnectedTcpClientTest : public TcpClientTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.listen(Loopback));
+        worker.setAddress(server.serverPort());
+        peer = nextConnection(server);
+        ASSERT_NE(peer, nullptr);
+    }
+
+    QTcpServer server;
+    ThreadedClient worker{&semaphore};
+    Recorder recorder{worker.client, &semaphore};
+    QTcpSocket* peer = nullptr;
+};
+
+TEST_F(TcpClientTest, RefusedConnectionIsReportedOnceThenRetriedEveryFiveSeconds)
+{
+    const quint16 port = closedPort();
+    TcpClient client(&semaphore);
+    Recorder recorder(&client);
+    client.setAddress(Loopback, port);
+    client.setAddress(Loopback, port); // same address while connecting: no effect
+
+    const QString refused = "The connection was refused by the peer";
+    ASSERT_TRUE(waitUntil([&] { return recorder.timesOf(refused).size() == 3; }, 30000));
+    const QString cannot = QString("TcpClient can't connect to 127.0.0.1:%1").arg(port);
+    EXPECT_EQ(recorder.logs.first().first, cannot);
+    EXPECT_EQ(recorder.timesOf(cannot).size(), 1);
+    EXPECT_EQ(log.count(cannot), 1);
+    EXPECT_EQ(log.count(refused), 3);
+    EXPECT_EQ(log.count(QString("TcpClient::setAddress: 127.0.0.1 %1").arg(port)), 1);
+
+    const QList<qint64> t = recorder.timesOf(refused);
+    // Coarse timers may fire up to 5% early; delivery may be late under load.
+    EXPECT_GE(t[1] - t[0], 800);
+    EXPECT_LT(t[1] - t[0], 4000);
+    EXPECT_GE(t[2] - t[1], 4500);
+    EXPECT_TRUE(recorder.states.isEmpty());
+}
+
+TEST_F(ConnectedTcpClientTest, ConnectsReadsAndReconnectsAfterTheSourceClosed)
+{
+    ASSERT_TRUE(waitUntil([&] { return recorder.states == QList<bool>{true}; }));
+    EXPECT_TRUE(log.contains(QString("Connected to 127.0.0.1:%1").arg(server.serverPort())));
+    sendAll(peer, "hello");
+    ASSERT_TRUE(waitUntil([&] { return recorder.received() == "hello"; }));
+
+    // A new address while connected is ignored.
+    worker.setAddress(closedPort());
+    QSemaphore roundTrip;
+    QMetaObject::invokeMethod(worker.client, [&] { roundTrip.release(); }, Qt::QueuedConnection);
+    roundTrip.acquire();
+    EXPECT_EQ(log.countStartingWith("TcpClient::setAddress:"), 1);
+
+    peer->close();
+    QTcpSocket* again = nextConnection(server);
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return recorder.states == QList<bool>({true, false, true}); }));
+    EXPECT_EQ(recorder.timesOf("Remote host closed connection.").size(), 1);
+    EXPECT_TRUE(log.contains("Client disconnected, trying to reconnect"));
+    sendAll(again, " world");
+    ASSERT_TRUE(waitUntil([&] { return recorder.received() == "hello world"; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder.statuses.contains("tcp:11 bytes"); }));
+    EXPECT_TRUE(recorder.statuses.first().startsWith("tcp:"));
+}
+
+// Everything sent arrives in order, in blocks bounded by the socket's buffer,
+// with one permit per block.
+TEST_F(ConnectedTcpClientTest, StreamArrivesWholeInBoundedBlocks)
+{
+    QByteArray stream;
+    QRandomGenerator random(7);
+    while (stream.size() < 20000000) {
+        QByteArray piece(int(random.bounded(1, 300000)), Qt::Uninitialized);
+        for (char& c : piece)
+            c = char(random.generate());
+        stream += piece;
+        peer->write(piece);
+    }
+    ASSERT_TRUE(waitUntil([&] { return recorder.total >= stream.size(); }, 60000));
+    EXPECT_TRUE(recorder.received() == stream);
+    for (const QByteArray& block : recorder.blocks)
+        EXPECT_LE(block.size(), TcpClient::ReadBufferSize);
+    EXPECT_EQ(semaphore.available(), 50);
+}
+
+// With every permit taken the bytes wait in the socket, polled every 200 ms;
+// once a permit is free everything available goes out as one block.
+TEST_F(TcpClientTest, HeldBackBurstIsReadAsOneBlockOncePermitted)
+{
+    QSemaphore none(0);
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(Loopback));
+    TcpClient client(&none);
+    Recorder recorder(&client);
+    client.setAddress(Loopback, server.serverPort());
+    QTcpSocket* peer = nextConnection(server);
+    ASSERT_NE(peer, nullptr);
+    auto* socket = client.findChild<QTcpSocket*>();
+    ASSERT_NE(socket, nullptr);
+
+    const QByteArray burst(3000000, 'b');
+    peer->write(burst);
+    ASSERT_TRUE(waitUntil([&] { return socket->bytesAvailable() == burst.size(); }, 30000));
+    EXPECT_TRUE(recorder.blocks.isEmpty());
+
+    QElapsedTimer sinceRelease;
+    sinceRelease.start();
+    none.release();
+    ASSERT_TRUE(waitUntil([&] { return !recorder.blocks.isEmpty(); }));
+    EXPECT_LT(sinceRelease.elapsed(), 5000);
+    ASSERT_EQ(recorder.blocks.size(), 1);
+    EXPECT_EQ(recorder.blocks.first().size(), burst.size());
+    EXPECT_EQ(none.available(), 0);
+    ASSERT_TRUE(waitUntil([&] { return recorder.statuses.contains("tcp:3000000 bytes"); }));
+}
+
+} // namespace
