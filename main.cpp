@@ -1,5 +1,4 @@
 // ravel-viewer: the waveform viewer of the Ravel digitizer board.
-#include "app/HeapTuning.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
@@ -12,7 +11,6 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationDomain("local");
     QCoreApplication::setApplicationName("Ravel-Viewer");
 
-    keepFrameBuffersInHeap();
     auto* app = new QApplication(argc, argv);
     auto* window = new MainWindow;
     window->show();

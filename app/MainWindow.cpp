@@ -305,34 +305,40 @@ void MainWindow::showWaveform(EventData data)
     lastEvent.evNum = data.evNum;
     lastEvent.devices = data.devices;
 
-    const bool relative = settings.drawRelativeToBaseline;
     std::vector<WaveformData> curves;
     int indexBase = 0;
     for (const DeviceEvent& board : qAsConst(data.devices)) {
         if (selectedSerial != 0 && selectedSerial != board.serial)
             continue;
-        if (!baselines.contains(board.serial))
-            loadBaselines(board.deviceType, board.serial);
-        QMap<int, int>& boardBaselines = baselines[board.serial];
-        for (auto channel = board.channels.cbegin(); channel != board.channels.cend(); ++channel) {
-            const int ch = channel.value().ch;
-            if (ch < chLow || ch > chHi)
-                continue;
-            const int baseline = boardBaselines[ch];
-            const bool subtract = relative && baseline != 0;
-            const QString name = QString("%1:%2%3")
-                                     .arg(board.serial, 4, 16, QChar('0'))
-                                     .arg(channel.key() + 1)
-                                     .arg(subtract ? "(b)" : "");
-            curves.emplace_back(samplesRelativeTo(channel.value().samples, subtract ? baseline : 0),
-                                name.toStdString(), indexBase + channel.key());
-        }
+        appendBoardCurves(board, indexBase, curves);
         indexBase += ChannelsPerBoard;
     }
 
     lastDrawTime.start();
     drawCurves(curves);
     eventLabel->setText(QString("Ev:%1").arg(data.evNum));
+}
+
+// One curve per channel of the chosen range, named "serial:channel", with
+// "(b)" when a baseline was subtracted; indices follow the channel keys.
+void MainWindow::appendBoardCurves(const DeviceEvent& board, int indexBase, std::vector<WaveformData>& curves)
+{
+    if (!baselines.contains(board.serial))
+        loadBaselines(board.deviceType, board.serial);
+    QMap<int, int>& boardBaselines = baselines[board.serial];
+    for (auto channel = board.channels.cbegin(); channel != board.channels.cend(); ++channel) {
+        const int ch = channel.value().ch;
+        if (ch < chLow || ch > chHi)
+            continue;
+        const int baseline = boardBaselines[ch];
+        const bool subtract = settings.drawRelativeToBaseline && baseline != 0;
+        const QString name = QString("%1:%2%3")
+                                 .arg(board.serial, 4, 16, QChar('0'))
+                                 .arg(channel.key() + 1)
+                                 .arg(subtract ? "(b)" : "");
+        curves.emplace_back(samplesRelativeTo(channel.value().samples, subtract ? baseline : 0), name.toStdString(),
+                            indexBase + channel.key());
+    }
 }
 
 // Replot, then hand the curves over. At the zoom base the hand-over redraws

@@ -104,6 +104,7 @@ private:
     static bool waitForThread(QThread* thread, int timeoutMs, const QElapsedTimer& budget);
 
     void addBoardsToSelector(const EventData& event);
+    void appendBoardCurves(const DeviceEvent& board, int indexBase, std::vector<WaveformData>& curves);
     void drawCurves(const std::vector<WaveformData>& curves);
     void loadBaselines(quint16 deviceType, quint32 serial);
     void redraw();

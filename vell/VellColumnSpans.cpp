@@ -53,7 +53,7 @@ inline bool isOnGrid(double x)
 // steps of one column to the right with a small whole rise.
 int directionIndex(QPointF step)
 {
-    if (std::abs(step.y()) > MaxCachedRise || step.y() != std::floor(step.y()))
+    if (!(std::abs(step.y()) <= MaxCachedRise) || step.y() != double(int(step.y())))
         return -1;
     if (step.x() == 0.0)
         return step.y() < 0 ? 0 : 1;
@@ -316,18 +316,19 @@ const VellColumnSpans::Pieces* VellColumnSpans::joinPieces(QPointF inStep, QPoin
 
 namespace {
 
-// The first row whose centre lies below (or, when the end counts, on) y.
+// The first row whose centre lies below (or, when the end counts, on) y;
+// y is limited to the clip.
 int firstRowFrom(const End& end)
 {
-    const double row = std::ceil(end.y - 0.5);
-    return int(row + 0.5 == end.y && !end.included ? row + 1.0 : row);
+    const int row = ceilToInt(end.y - 0.5);
+    return row + 0.5 == end.y && !end.included ? row + 1 : row;
 }
 
 // The last row whose centre lies above (or, when the end counts, on) y.
 int lastRowTo(const End& end)
 {
-    const double row = std::floor(end.y - 0.5);
-    return int(row + 0.5 == end.y && !end.included ? row - 1.0 : row);
+    const int row = floorToInt(end.y - 0.5);
+    return row + 0.5 == end.y && !end.included ? row - 1 : row;
 }
 
 } // namespace

@@ -116,10 +116,16 @@ void traceRuns(const Reader& reader, VellColumnSpans& spans, const QwtScaleMap& 
             while (end <= to && reader.x(end) <= edge)
                 ++end;
         }
-        while (end - 1 > begin && pixelX(end - 1) != column)
-            --end;
-        while (end <= to && pixelX(end) == column)
-            ++end;
+        // Only samples within a rounding error of the edge need the exact test.
+        const double margin = 1e-9 * (std::abs(edge) + 1.0);
+        if (std::abs(reader.x(end - 1) - edge) <= margin) {
+            while (end - 1 > begin && pixelX(end - 1) != column)
+                --end;
+        }
+        if (end <= to && std::abs(reader.x(end) - edge) <= margin) {
+            while (end <= to && pixelX(end) == column)
+                ++end;
+        }
         const ValueSpan values = valueSpan(reader, begin, end);
         const bool single = end - begin == 1;
         begin = end;

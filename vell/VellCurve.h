@@ -1,10 +1,13 @@
 #pragma once
-// A QwtPlotCurve that draws its 2-pixel line much faster on raster devices and
-// looks the same. Each paint reduces the full data to the points that change
-// the picture (first, lowest, highest and last point per pixel column), so a
-// zoomed-in view still shows every sample, and fills the pixels of the 2-pixel
-// stroke as column spans instead of stroking a wide polyline. Other pens,
-// styles and devices (printing, vector export) are drawn by Qwt as usual.
+// A QwtPlotCurve that draws its 2-pixel line several times faster on raster
+// devices, filling the same pixels as Qt's stroke of the line. Each paint
+// reduces the full data to the points that change the picture (per pixel
+// column: first, lowest, highest and last point, and the neighbours that set
+// the directions in and out), so a zoomed-in view still shows every sample;
+// then it works out the stroke's pixels column by column and fills them as
+// rectangles instead of stroking a wide polyline. Samples must come with
+// ascending x (waveforms do); other data, pens, styles and devices (printing,
+// vector export, antialiasing) are drawn by Qwt as usual.
 
 #include <qwt_plot_curve.h>
 

@@ -67,8 +67,10 @@ void VellPlot::setLegendEnabled(bool on)
             if (QwtPlotItem* item = infoToItem(itemInfo))
                 onLegendChecked(item, checked);
         });
-        // Runs after the legend has built an entry, which Qwt always creates unchecked.
-        connect(this, &QwtPlot::legendDataChanged, this,
+        // Must run after the new legend has built an entry, which Qwt always
+        // creates unchecked, so it is connected after the legend.
+        disconnect(legendSync_);
+        legendSync_ = connect(this, &QwtPlot::legendDataChanged, this,
             [this](const QVariant& itemInfo, const QList<QwtLegendData>&) { syncLegendCheck(itemInfo); });
     } else if (!on && legend()) {
         insertLegend(nullptr);

@@ -54,4 +54,5 @@ private:
     QwtPlotGrid* grid_ = nullptr;
     QwtPlotZoomer* zoomer_ = nullptr;
     QwtPlotPanner* panner_ = nullptr;
+    QMetaObject::Connection legendSync_;
 };

@@ -14,7 +14,6 @@
 // Run inside scripts/netns-run: the window starts program discovery.
 
 #include "app/FileReaderDialog.h"
-#include "app/HeapTuning.h"
 #include "app/MainWindow.h"
 #include "datapath/EventEncoder.h"
 #include "datapath/SampleGenerator.h"
@@ -268,11 +267,6 @@ int main(int argc, char** argv)
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // As the viewer runs; --untuned_heap measures the allocator's defaults.
-    if (!(argc > 1 && QByteArray(argv[argc - 1]) == "--untuned_heap"))
-        keepFrameBuffersInHeap();
-    else
-        --argc;
     QCoreApplication::setOrganizationName("Kelvane Electronics");
     QCoreApplication::setApplicationName("Ravel-Viewer");
     QApplication app(argc, argv);

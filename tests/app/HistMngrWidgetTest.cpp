@@ -7,9 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
-#include <QMetaMethod>
 #include <QMetaObject>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <qwt_plot.h>
 
@@ -72,14 +70,6 @@ TEST(HistMngrWidget, SelectingAnUnregisteredTypeShowsAnEmptyTitle)
     QMetaObject::invokeMethod(&widget, "on_comboBoxType_currentIndexChanged", Q_ARG(int, 3));
     EXPECT_TRUE(plot->title().isEmpty());
     EXPECT_TRUE(plot->itemList().isEmpty());
-}
-
-TEST(HistMngrWidget, RefreshTimerIsNotRunning)
-{
-    HistMngrWidget widget;
-    const QList<QTimer*> timers = widget.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(timers.size(), 1);
-    EXPECT_FALSE(timers.first()->isActive());
 }
 
 } // namespace

@@ -59,24 +59,3 @@ inline ExtentDifference compareExtents(const std::vector<ColumnExtent>& a, const
     }
     return d;
 }
-
-// Pixels of a that differ from b and have no pixel of their colour within one
-// pixel in b: what a viewer would see as a difference, not a one-pixel shift.
-inline int strayPixels(const QImage& a, const QImage& b)
-{
-    const QImage ia = a.convertToFormat(QImage::Format_RGB32);
-    const QImage ib = b.convertToFormat(QImage::Format_RGB32);
-    int stray = 0;
-    for (int y = 0; y < ia.height(); ++y) {
-        for (int x = 0; x < ia.width(); ++x) {
-            const QRgb color = ia.pixel(x, y);
-            bool near = false;
-            for (int dy = -1; dy <= 1 && !near; ++dy) {
-                for (int dx = -1; dx <= 1 && !near; ++dx)
-                    near = ib.valid(x + dx, y + dy) && ib.pixel(x + dx, y + dy) == color;
-            }
-            stray += near ? 0 : 1;
-        }
-    }
-    return stray;
-}

@@ -2,6 +2,7 @@
 // the read-out follows the mouse, left drag zooms, right click steps out,
 // Ctrl + right click returns to the base, the middle button pans.
 
+#include "tests/vell/WaveformFixtures.h"
 #include "vell/VellZoomer.h"
 #include "vell/WaveformPlot.h"
 
@@ -12,9 +13,6 @@
 #include <qwt_legend.h>
 #include <qwt_legend_label.h>
 #include <qwt_plot_curve.h>
-#include <qwt_plot_grid.h>
-#include <qwt_plot_layout.h>
-#include <qwt_plot_panner.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_div.h>
 #include <qwt_widget_overlay.h>
@@ -22,17 +20,6 @@
 #include <algorithm>
 
 namespace {
-
-class CountingPlot : public WaveformPlot
-{
-public:
-    int replots = 0;
-    void replot() override
-    {
-        ++replots;
-        WaveformPlot::replot();
-    }
-};
 
 class ReadOut : public VellZoomer
 {
@@ -221,34 +208,6 @@ TEST(VellPlot, ReplacingTheZoomerDeletesTheOldOneAndKeepsTheRightButtonPatterns)
     EXPECT_EQ(patterns[QwtEventPattern::MouseSelect2].modifiers, Qt::ControlModifier);
     EXPECT_EQ(patterns[QwtEventPattern::MouseSelect3].button, Qt::RightButton);
     EXPECT_EQ(patterns[QwtEventPattern::MouseSelect3].modifiers, Qt::NoModifier);
-}
-
-TEST(VellPlot, ComesWithDottedGridMiddleButtonPannerAndCheckableLegend)
-{
-    WaveformPlot plot;
-    const QwtPlotItemList grids = plot.itemList(QwtPlotItem::Rtti_PlotGrid);
-    ASSERT_EQ(grids.size(), 1);
-    const QPen pen = static_cast<QwtPlotGrid*>(grids.first())->majorPen();
-    EXPECT_EQ(pen.color(), QColor(200, 200, 200));
-    EXPECT_EQ(pen.style(), Qt::DotLine);
-    EXPECT_EQ(pen.widthF(), 0.0);
-    EXPECT_TRUE(plot.autoReplot());
-    EXPECT_TRUE(plot.plotLayout() != nullptr);
-
-    Qt::MouseButton button;
-    Qt::KeyboardModifiers modifiers;
-    plot.panner()->getMouseButton(button, modifiers);
-    EXPECT_EQ(button, Qt::MiddleButton);
-    EXPECT_EQ(modifiers, Qt::NoModifier);
-    EXPECT_FALSE(plot.panner()->isAxisEnabled(QwtPlot::yRight));
-
-    auto* legend = qobject_cast<QwtLegend*>(plot.legend());
-    ASSERT_NE(legend, nullptr);
-    EXPECT_EQ(legend->defaultItemMode(), QwtLegendData::Checkable);
-    plot.setLegendEnabled(false);
-    EXPECT_EQ(plot.legend(), nullptr);
-    plot.setLegendEnabled(true);
-    EXPECT_NE(plot.legend(), nullptr);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "datapath/SampleGenerator.h"
 #include "vell/WaveformData.h"
+#include "vell/WaveformPlot.h"
 
 #include <QPen>
 #include <QVector>
@@ -36,6 +37,18 @@ inline std::vector<WaveformData> realisticEvent(quint64 seed, int samples, int c
     }
     return list;
 }
+
+// A waveform plot that counts its replots.
+class CountingPlot : public WaveformPlot
+{
+public:
+    int replots = 0;
+    void replot() override
+    {
+        ++replots;
+        WaveformPlot::replot();
+    }
+};
 
 class PlainQwtPlot : public QwtPlot
 {

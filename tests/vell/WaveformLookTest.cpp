@@ -98,23 +98,17 @@ void expectSameLook(const std::vector<ColumnExtent>& fast, const std::vector<Col
 }
 
 // A vertex at pixel (x, y) is drawn in the columns x - 1 and x; the tip of a
-// one-sample spike must reach its row there.
-bool reachesUp(const std::vector<ColumnExtent>& extents, double x, double y)
-{
-    const int column = qRound(x);
-    for (int c : { column - 1, column }) {
-        if (c >= 0 && size_t(c) < extents.size() && !extents[size_t(c)].isEmpty()
-            && extents[size_t(c)].top <= qRound(y) + 1)
-            return true;
-    }
-    return false;
-}
+// one-sample spike must reach its row there, upwards or downwards.
+enum Tip { Up, Down };
 
-bool reachesDown(const std::vector<ColumnExtent>& extents, double x, double y)
+bool reaches(const std::vector<ColumnExtent>& extents, double x, double y, Tip tip)
 {
     const int column = qRound(x);
+    const int row = qRound(y);
     for (int c : { column - 1, column }) {
-        if (c >= 0 && size_t(c) < extents.size() && extents[size_t(c)].bottom >= qRound(y) - 1)
+        if (c < 0 || size_t(c) >= extents.size() || extents[size_t(c)].isEmpty())
+            continue;
+        if (tip == Up ? extents[size_t(c)].top <= row + 1 : extents[size_t(c)].bottom >= row - 1)
             return true;
     }
     return false;
@@ -131,26 +125,11 @@ TEST(WaveformLook, OneSampleSpikeSurvivesAtFourSamplesPerPixel)
     ys[1234] = 400.0;
     ys[3000] = -300.0;
     const Drawings d = drawBoth(ys, { 0, 4095, -500, 500 });
-    d.fast.save(outputPath("look-spike-fast.png"));
-    d.plain.save(outputPath("look-spike-plain.png"));
     expectSameLook(d, Gentle, "spike");
     const std::vector<ColumnExtent> extents = columnExtents(d.fast, CurveColor);
     const double pixelsPerSample = 1100.0 / 4095.0;
-    EXPECT_TRUE(reachesUp(extents, 1234 * pixelsPerSample, 650.0 * (1.0 - 900.0 / 1000.0)));
-    EXPECT_TRUE(reachesDown(extents, 3000 * pixelsPerSample, 650.0 * (1.0 - 200.0 / 1000.0)));
-}
-
-TEST(WaveformLook, RealisticChannelsLookTheSame)
-{
-    for (int samples : { 1024, 4096 }) {
-        for (const WaveformData& record : realisticEvent(5, samples, 8)) {
-            std::vector<double> ys;
-            for (const QPointF& p : record.points)
-                ys.push_back(p.y());
-            const auto [lo, hi] = std::minmax_element(ys.cbegin(), ys.cend());
-            expectSameLook(drawBoth(ys, { 0, samples - 1.0, *lo - 10, *hi + 10 }), Gentle, "realistic");
-        }
-    }
+    EXPECT_TRUE(reaches(extents, 1234 * pixelsPerSample, 650.0 * (1.0 - 900.0 / 1000.0), Up));
+    EXPECT_TRUE(reaches(extents, 3000 * pixelsPerSample, 650.0 * (1.0 - 200.0 / 1000.0), Down));
 }
 
 TEST(WaveformLook, ZoomedInLinesAndSteepNoiseLookTheSame)
@@ -175,16 +154,6 @@ QImage canvasImage(QwtPlot& plot)
 {
     plot.replot();
     return plot.canvas()->grab().toImage();
-}
-
-int coloredPixels(const QImage& image, const QVector<QColor>& colors)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            count += colors.contains(QColor(image.pixel(x, y))) ? 1 : 0;
-    }
-    return count;
 }
 
 // A realistic 64-channel event with a one-sample spike, drawn by the waveform
@@ -231,15 +200,6 @@ TEST_P(SixtyFourChannels, IsPixelForPixelQwtsDrawingOfUnbrokenLines)
     EXPECT_LE(differing, fast.width() * fast.height() / 10000);
 }
 
-TEST_P(SixtyFourChannels, LooksLikeQwtsDefaultDrawing)
-{
-    const QImage fast = canvasImage(plot);
-    const QImage reference = canvasImage(plain);
-    const int strokePixels = coloredPixels(reference, plot.curveColors());
-    EXPECT_LT(strayPixels(fast, reference), strokePixels / 50);
-    EXPECT_LT(strayPixels(reference, fast), strokePixels / 50);
-}
-
 // Each curve alone, so that no other curve covers its peaks and troughs.
 TEST_P(SixtyFourChannels, EveryCurveKeepsItsPeaksTroughsAndSpike)
 {
@@ -257,7 +217,7 @@ TEST_P(SixtyFourChannels, EveryCurveKeepsItsPeaksTroughsAndSpike)
         if (i == SpikeChannel) {
             const double x = plot.canvasMap(QwtPlot::xBottom).transform(spikeX());
             const double y = plot.canvasMap(QwtPlot::yLeft).transform(spikeY);
-            EXPECT_TRUE(reachesUp(fastExtents, x, y)) << "the spike is cut short";
+            EXPECT_TRUE(reaches(fastExtents, x, y, Up)) << "the spike is cut short";
         }
     }
 }

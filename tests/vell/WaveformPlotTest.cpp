@@ -2,6 +2,7 @@
 // from event to event, channels coming and going, the zoom base following the
 // data only while not zoomed in, and at most one replot per update.
 
+#include "tests/vell/WaveformFixtures.h"
 #include "vell/WaveformPlot.h"
 
 #include <QApplication>
@@ -15,17 +16,6 @@
 #include <qwt_scale_div.h>
 
 namespace {
-
-class CountingPlot : public WaveformPlot
-{
-public:
-    int replots = 0;
-    void replot() override
-    {
-        ++replots;
-        WaveformPlot::replot();
-    }
-};
 
 WaveformData record(int channel, double level = 0.0, int samples = 16, const std::string& name = {})
 {
@@ -63,16 +53,6 @@ QRectF visibleScales(const QwtPlot& plot)
     const QwtScaleDiv& x = plot.axisScaleDiv(QwtPlot::xBottom);
     const QwtScaleDiv& y = plot.axisScaleDiv(QwtPlot::yLeft);
     return QRectF(QPointF(x.lowerBound(), y.lowerBound()), QPointF(x.upperBound(), y.upperBound()));
-}
-
-TEST(WaveformData, PointsAreSampleIndexAndValue)
-{
-    const WaveformData data({ 4.0, -2.5, 7.0 }, "2001:3", 3);
-    EXPECT_EQ(data.channel, 3);
-    EXPECT_EQ(data.name, "2001:3");
-    ASSERT_EQ(data.points.size(), 3u);
-    EXPECT_EQ(data.points[1], QPointF(1.0, -2.5));
-    EXPECT_EQ(data.points[2], QPointF(2.0, 7.0));
 }
 
 TEST(WaveformPlot, CurvesAreReusedDetachedAndReattachedWithTheirColours)
