@@ -14,7 +14,7 @@ int main(int argc, char* argv[])
     auto* app = new QApplication(argc, argv);
     auto* window = new MainWindow;
     window->show();
-    const int status = app->exec();
+    const int status = QApplication::exec();
     delete window;
     delete app;
     return status;

@@ -83,8 +83,8 @@ private slots:
 
     void showWaveform(EventData data);
     void on_comboBoxSerial_currentIndexChanged(int index);
-    void on_spinBoxChLow_valueChanged(int chLow);
-    void on_spinBoxChHi_valueChanged(int chHi);
+    void on_spinBoxChLow_valueChanged(int low);
+    void on_spinBoxChHi_valueChanged(int high);
 
     void tcpStatusUpdated(QString status);
     void tcpConnected(bool connected);

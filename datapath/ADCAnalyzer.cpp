@@ -6,6 +6,8 @@
 #include <QSemaphore>
 #include <QtEndian>
 
+#include <cstddef>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -22,7 +24,7 @@ namespace {
 // signed ones (code - 0x8000) before the sign extension.
 void decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip)
 {
-    quint32 i = 0;
+    std::size_t i = 0;
 #ifdef __SSE2__
     // Four words (eight samples) per step: the arithmetic shifts sign-extend
     // both halves to 32 bits, the unpacks restore the high-then-low order.
@@ -60,6 +62,9 @@ void keepFreedHeapForReuse()
     static const bool done = [] {
         constexpr int HeapBlockLimit = 32 * 1024 * 1024;
         constexpr int RetainedHeapBytes = 128 * 1024 * 1024;
+        // Once per process (the static's initialisation is thread-safe); an
+        // allocation racing with it just sees the old or the new threshold.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe)
         return mallopt(M_MMAP_THRESHOLD, HeapBlockLimit) == 1 && mallopt(M_TRIM_THRESHOLD, RetainedHeapBytes) == 1;
     }();
     Q_UNUSED(done);

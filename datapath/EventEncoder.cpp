@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 #include <cmath>
+#include <cstddef>
 
 using namespace StreamFormat;
 
@@ -42,7 +43,7 @@ void appendChannelBlock(QByteArray& out, quint32 channel, quint64 time, const QV
         const quint32 first = EventEncoder::sampleCode(samples[2 * i], adcSigned);
         const quint32 second = 2 * i + 1 < samples.size() ? EventEncoder::sampleCode(samples[2 * i + 1], adcSigned)
                                                           : EventEncoder::sampleCode(0, adcSigned);
-        qToLittleEndian<quint32>((first << 16) | second, p + 4 * i);
+        qToLittleEndian<quint32>((first << 16) | second, p + 4 * std::ptrdiff_t(i));
     }
 }
 

@@ -13,6 +13,14 @@ quint64 splitMix64(quint64& x)
     return z ^ (z >> 31);
 }
 
+// A waveform block carries its time as a high word and 30 low bits, so bits
+// 30 and 31 of the 64-bit value never survive the stream: spread a counter
+// over exactly the bits the format can hold.
+quint64 representableChannelTime(quint64 counter)
+{
+    return ((counter >> 30) << 32) | (counter & 0x3FFFFFFFu);
+}
+
 quint64 rotl(quint64 x, int k)
 {
     return (x << k) | (x >> (64 - k));
@@ -83,7 +91,7 @@ DeviceEvent SampleGenerator::makeBoard(int index, quint32 evNum, double triggerP
     for (int ch = 0; ch < m_options.channels; ++ch) {
         ChannelData channel;
         channel.ch = quint8(ch);
-        channel.time = (boardClock << 4) + quint64(nextRandom() % 16);   // finer channel clock
+        channel.time = representableChannelTime((boardClock << 4) + quint64(nextRandom() % 16));   // finer channel clock
         const bool hit = triggerPos >= 0 && uniform() < m_options.hitProbability;
         const double amplitude = hit ? -(40.0 + m_options.pulseAmplitude * uniform() * uniform()) : 0.0;
         const double pulsePos = triggerPos + 4.0 * noise();

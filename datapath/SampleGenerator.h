@@ -35,7 +35,7 @@ private:
     void fillChannel(QVector<double>& samples, double baseline, double pulseAmplitude, double pulsePos, double decay);
 
     Options m_options;
-    quint64 m_state[4];
+    quint64 m_state[4] = {};
     quint32 m_evNum = 0;
     quint64 m_clock = 0;                 // board clock ticks of the current event
     QVector<double> m_baselines;         // per board and channel

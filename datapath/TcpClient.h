@@ -35,7 +35,7 @@ public:
     // The socket stops taking bytes from the system beyond this while the
     // analyzer holds reading back, so a fast sender is slowed down by TCP
     // instead of filling memory; a block is never larger than this.
-    static constexpr qint64 ReadBufferSize = 4 * 1048576;
+    static constexpr qint64 ReadBufferSize = qint64(4) * 1048576;
 
 public slots:
     // Changes the source program's address; ignored while connected.

@@ -51,8 +51,11 @@ void MultiCastListener::startSingle(const QNetworkInterface& iface)
     // quit() is thread-safe; calling it directly ends the thread without a
     // round trip through this object's event loop.
     connect(single, &QObject::destroyed, thread, &QThread::quit, Qt::DirectConnection);
-    thread->start(QThread::LowPriority);
+    // Moved before the thread runs, so that everything this thread wrote to
+    // the listener is ordered before the thread starts (ThreadSanitizer can
+    // see that order; it cannot see Qt's own locking).
     single->moveToThread(thread);
+    thread->start(QThread::LowPriority);
 }
 
 MultiCastListener::~MultiCastListener()

@@ -11,8 +11,10 @@ const QString documentType = QStringLiteral("pnp_message");
 
 // Messages nest three levels deep, hold a few elements with a few attributes
 // each and declare nothing in their document type. Documents far beyond that
-// would only make a datagram expensive to read.
-constexpr XmlNode::Limits limits{32, 4096, 32, 256};
+// would only make a datagram expensive to read. The node bound is one node per
+// byte of the largest UDP datagram, so no valid message, however many
+// interfaces or options it lists, is ever refused for its size.
+constexpr XmlNode::Limits limits{32, 65536, 32, 256};
 
 void warn(const QString& text)
 {

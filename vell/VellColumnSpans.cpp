@@ -160,7 +160,7 @@ void VellColumnSpans::reset(const QRect& clip)
     vertices_ = 0;
     if (joins_.empty()) {
         steps_.resize(Directions - 2);
-        joins_.resize(size_t(Directions * Directions));
+        joins_.resize(size_t(Directions) * Directions);
     }
 }
 
@@ -263,6 +263,9 @@ void VellColumnSpans::coverSegment(QPointF from, QPointF to, bool capStart, bool
 // a half-width away; pixel centres level with its ends are outside.
 void VellColumnSpans::coverVertical(double x, double top, double bottom)
 {
+    // Clamped to the clip first: a stroke far off the canvas must not reach
+    // the int conversions with an out-of-range value.
+    x = std::clamp(x, clip_.left() - 2.0, clip_.right() + 2.0);
     const int first = ceilToInt(std::max(x - HalfWidth, clip_.left() - 2.0) - 0.5);
     const int last = floorToInt(std::min(x + HalfWidth, clip_.right() + 2.0) - 0.5);
     for (int c = first; c <= last; ++c) {
@@ -303,7 +306,7 @@ const VellColumnSpans::Pieces* VellColumnSpans::joinPieces(QPointF inStep, QPoin
     const int out = directionIndex(outStep);
     if (in < 0 || out < 0)
         return nullptr;
-    CachedPieces& cached = joins_[size_t(in * Directions + out)];
+    CachedPieces& cached = joins_[size_t(in) * Directions + size_t(out)];
     if (!cached.known) {
         // Only the direction of a vertical stroke matters, not its length.
         const auto direction = [](QPointF s) { return s.x() == 0.0 ? QPointF(0, s.y() < 0 ? -1 : 1) : s; };

@@ -23,6 +23,7 @@ struct ArrayReader {
 // Any other series, through its virtual sample().
 struct SeriesReader {
     const QwtSeriesData<QPointF>* data;
+    // NOLINTNEXTLINE(clang-analyzer-core.CallAndMessage): a curve always has a series (Qwt creates an empty one).
     double x(int i) const { return data->sample(size_t(i)).x(); }
     double y(int i) const { return data->sample(size_t(i)).y(); }
 };
@@ -44,7 +45,8 @@ void withReader(const QwtSeriesData<QPointF>* data, F&& f)
 inline double roundToPixel(double v)
 {
     if (std::abs(v) < 1e9) {
-        const int i = int(std::abs(v) + 0.5); // truncation is floor here
+        // NOLINTNEXTLINE(bugprone-incorrect-roundings): the value is not negative, so truncation is floor here.
+        const int i = int(std::abs(v) + 0.5);
         return v < 0 ? -double(i) : double(i);
     }
     return v < 0 ? std::ceil(v - 0.5) : std::floor(v + 0.5);
@@ -177,7 +179,7 @@ bool VellCurve::xAscending() const
 
 bool VellCurve::canDrawSpans(const QPainter* painter) const
 {
-    const QPen pen = painter->pen();
+    const QPen& pen = painter->pen();
     const QTransform& transform = painter->transform();
     return pen.style() == Qt::SolidLine && pen.widthF() == 2.0 && pen.brush().style() == Qt::SolidPattern
         && brush().style() == Qt::NoBrush && !testCurveAttribute(Fitted)

@@ -1,7 +1,7 @@
 // One whole viewer session as an operator has it: the window resumes its saved
 // source program, finds the simulated acquisition program by discovery and
-// draws its live events; then a data file is chosen, played to its end, and
-// the window is closed. scripts/ci-valgrind runs this under valgrind's leak
+// draws its live events; the program ends, a data file is chosen and played
+// to its end, and the window is closed. scripts/ci-valgrind runs this under valgrind's leak
 // check, so it is one straight path with timeouts that allow for that.
 #include "app/ViewerSettings.h"
 #include "datapath/EventEncoder.h"
@@ -69,6 +69,12 @@ TEST_F(ViewerSessionTest, LiveSourceThenFilePlaybackThenClose)
         << source->text().toStdString();
     ASSERT_TRUE(waitUntil([&] { return eventText().startsWith("Ev:"); }, SlowTimeoutMs));
 
+    // The program goes away; the client keeps retrying its endpoint, and the
+    // file source below drops the choice. (Dropping it while connected would
+    // leave the connection up: the client ignores address changes then.)
+    sim.process.kill();
+    ASSERT_TRUE(sim.process.waitForFinished(SlowTimeoutMs));
+    ASSERT_TRUE(waitUntil([&] { return source->styleSheet() == "QLabel { color : red; }"; }, SlowTimeoutMs));
     action("actionSet_source_file")->trigger();
     EXPECT_EQ(source->text(), "no connection");
     emit dialog->fileNameUpdated(writeDataFile());

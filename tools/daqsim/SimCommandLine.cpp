@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr quint64 MaxPoolBytes = 256u * 1024u * 1024u;
+constexpr quint64 MaxPoolBytes = quint64(256) * 1024 * 1024;
 
 // Encoded size of one generated board: device header, board header block and
 // one block per channel.

@@ -81,7 +81,7 @@ void SimControl::readInput()
         return;
     }
     m_partialLine.append(buffer, int(count));
-    int end;
+    int end = -1;
     while ((end = m_partialLine.indexOf('\n')) >= 0) {
         const QByteArray line = m_partialLine.left(end).trimmed();
         m_partialLine.remove(0, end + 1);

@@ -27,7 +27,7 @@ public:
     };
     // Writing pauses while more than this waits in the socket, so a slow
     // client holds the sender back instead of filling its memory.
-    static constexpr qint64 HighWaterBytes = 2 * 1024 * 1024;
+    static constexpr qint64 HighWaterBytes = qint64(2) * 1024 * 1024;
     // A client that lags more than this behind the rate is not caught up
     // with a burst; the schedule starts again from where it is.
     static constexpr double MaxLagSeconds = 1.0;

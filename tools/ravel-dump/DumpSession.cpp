@@ -66,7 +66,7 @@ DumpSession::DumpSession(const QString& fileName, Mode mode, bool adcSigned, boo
     connect(&m_reader, &FileReader::fileMapUpdated, this,
             [this](qint64, const QString&, quint32 records, double decodedPart) {
                 m_fileMap.records = records;
-                m_fileMap.parsed = qint64(decodedPart * double(m_fileMap.size) + 0.5);
+                m_fileMap.parsed = qRound64(decodedPart * double(m_fileMap.size));
             });
     connect(m_analyzer, &ADCAnalyzer::eventDataUpdated, this, &DumpSession::onEvent);
     connect(m_analyzer, &ADCAnalyzer::addLog, this, [this](const QString& text) { m_output->log(text); });
