@@ -18,10 +18,7 @@ const char* const DialogGroup = "FileReaderDialog";
 }
 
 FileReaderDialog::FileReaderDialog(ViewerSettings* settings, QWidget* parent)
-    : QDialog(parent)
-    , ui(new Ui::FileReaderDialog)
-    , settings(settings)
-    , playbackTimer(new QTimer(this))
+    : QDialog(parent), ui(new Ui::FileReaderDialog), settings(settings), playbackTimer(new QTimer(this))
 {
     ui->setupUi(this);
     connect(playbackTimer, &QTimer::timeout, this, &FileReaderDialog::playback);
@@ -82,8 +79,7 @@ void FileReaderDialog::on_pushButtonSetFile_clicked()
     ui->spinBoxCurEvent->setMaximum(0);
 }
 
-void FileReaderDialog::fileMapUpdated(qint64 fileSize, QString lastModify, quint32 recordsSize,
-                                      double decodedPart)
+void FileReaderDialog::fileMapUpdated(qint64 fileSize, QString lastModify, quint32 recordsSize, double decodedPart)
 {
     ui->labelFileSize->setText(QString::number(fileSize) + " bytes");
     ui->labelModDate->setText(lastModify);

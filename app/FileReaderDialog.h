@@ -15,8 +15,7 @@ namespace Ui {
 class FileReaderDialog;
 }
 
-class FileReaderDialog : public QDialog
-{
+class FileReaderDialog : public QDialog {
     Q_OBJECT
 
 public:

@@ -6,9 +6,7 @@
 #include <qwt_plot_item.h>
 
 HistMngrWidget::HistMngrWidget(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui::HistMngrWidget)
-    , refreshTimer(new QTimer(this))
+    : QWidget(parent), ui(new Ui::HistMngrWidget), refreshTimer(new QTimer(this))
 {
     connect(refreshTimer, &QTimer::timeout, this, qOverload<>(&HistMngrWidget::refreshCurrentPlot));
     ui->setupUi(this);

@@ -17,8 +17,7 @@ namespace Ui {
 class HistMngrWidget;
 }
 
-class HistMngrWidget : public QWidget
-{
+class HistMngrWidget : public QWidget {
     Q_OBJECT
 
 public:
@@ -37,8 +36,8 @@ private slots:
 
 private:
     Ui::HistMngrWidget* ui;
-    QMap<int, QwtPlotItem*> itemMap;   // plot item per histogram type
-    QMap<int, QString> titleMap;       // plot title per histogram type
+    QMap<int, QwtPlotItem*> itemMap; // plot item per histogram type
+    QMap<int, QString> titleMap;     // plot title per histogram type
     int currentType = -1;
     QTimer* refreshTimer;
 };

@@ -4,9 +4,7 @@
 
 #include <QDebug>
 
-LogDialog::LogDialog(QWidget* parent)
-    : QDialog(parent)
-    , ui(new Ui::LogDialog)
+LogDialog::LogDialog(QWidget* parent) : QDialog(parent), ui(new Ui::LogDialog)
 {
     ui->setupUi(this);
 }

@@ -10,8 +10,7 @@ namespace Ui {
 class LogDialog;
 }
 
-class LogDialog : public QDialog
-{
+class LogDialog : public QDialog {
     Q_OBJECT
 
 public:

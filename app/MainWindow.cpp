@@ -34,10 +34,9 @@ namespace {
 
 const char* const WindowGroup = "MainWindow";
 const char* const Version = "1.0";
-const char* const Credits =
-    "<p>Viewer for the waveform data of the Ravel 64-channel digitizer board: "
-    "live from an acquisition program on the network or from a recorded data file.</p>"
-    "<p>Built with Qt and Qwt.</p>";
+const char* const Credits = "<p>Viewer for the waveform data of the Ravel 64-channel digitizer board: "
+                            "live from an acquisition program on the network or from a recorded data file.</p>"
+                            "<p>Built with Qt and Qwt.</p>";
 
 // One pass of the shutdown wait: how long pending events are processed, and
 // how long the thread is then waited for before the next pass.
@@ -152,7 +151,7 @@ void MainWindow::connectWorkers()
 // its own thread.
 void MainWindow::startNetworkSource()
 {
-    pnpServer->startSearch(QStringList { programTypeName(NimbusProgram), programTypeName(QolProgram) }, true);
+    pnpServer->startSearch(QStringList{programTypeName(NimbusProgram), programTypeName(QolProgram)}, true);
 
     connect(this, &MainWindow::tcpAddressChanged, tcpClient, &TcpClient::setAddress);
     connect(tcpClient, &TcpClient::connectedStateChanged, this, &MainWindow::tcpConnected);
@@ -332,10 +331,8 @@ void MainWindow::appendBoardCurves(const DeviceEvent& board, int indexBase, std:
             continue;
         const int baseline = boardBaselines[ch];
         const bool subtract = settings.drawRelativeToBaseline && baseline != 0;
-        const QString name = QString("%1:%2%3")
-                                 .arg(board.serial, 4, 16, QChar('0'))
-                                 .arg(channel.key() + 1)
-                                 .arg(subtract ? "(b)" : "");
+        const QString name =
+            QString("%1:%2%3").arg(board.serial, 4, 16, QChar('0')).arg(channel.key() + 1).arg(subtract ? "(b)" : "");
         curves.emplace_back(samplesRelativeTo(channel.value().samples, subtract ? baseline : 0), name.toStdString(),
                             indexBase + channel.key());
     }
@@ -362,8 +359,7 @@ void MainWindow::addBoardsToSelector(const EventData& event)
 {
     for (const DeviceEvent& board : event.devices) {
         if (ui->comboBoxSerial->findData(QVariant::fromValue(board.serial)) < 0)
-            ui->comboBoxSerial->addItem(boardLabel(board.serial, board.deviceType),
-                                        QVariant::fromValue(board.serial));
+            ui->comboBoxSerial->addItem(boardLabel(board.serial, board.deviceType), QVariant::fromValue(board.serial));
     }
 }
 

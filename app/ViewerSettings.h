@@ -5,8 +5,7 @@
 
 #include <QString>
 
-struct ViewerSettings
-{
+struct ViewerSettings {
     bool adcRawDataSigned = false;
     bool drawRelativeToBaseline = false;
     int playbackInterval = 0; // milliseconds

@@ -112,7 +112,7 @@ QString ADCAnalyzer::tdcErrorText(int bit)
 void ADCAnalyzer::dataAccuired(QByteArray newData)
 {
     if (m_buffer.isEmpty())
-        m_buffer = newData;  // shares the block instead of copying it
+        m_buffer = newData; // shares the block instead of copying it
     else
         m_buffer.append(newData);
     read();
@@ -183,9 +183,8 @@ ADCAnalyzer::ParseResult ADCAnalyzer::parseEvent()
         m_readPos += AuxHeaderSize + int(length);
         return ParseResult::Consumed;
     default:
-        throw FormatError{QStringLiteral("Format error: wrong KEP_SYNC_WORD: %1; at file pos:%2")
-                              .arg(sync, 0, 16)
-                              .arg(m_eventStart)};
+        throw FormatError{
+            QStringLiteral("Format error: wrong KEP_SYNC_WORD: %1; at file pos:%2").arg(sync, 0, 16).arg(m_eventStart)};
     }
 }
 
@@ -236,9 +235,11 @@ quint32 ADCAnalyzer::decodeDevice(quint32 remaining)
 void ADCAnalyzer::decodeBlocks(quint32 deviceLength)
 {
     const auto sizeMismatch = [deviceLength](quint32 sum) {
-        return FormatError{QStringLiteral("Format error: Sum of sizes of Nimbus blocks(%1) isn't equal to one declared in KepDevice header(%2)")
-                               .arg(sum)
-                               .arg(deviceLength)};
+        return FormatError{
+            QStringLiteral(
+                "Format error: Sum of sizes of Nimbus blocks(%1) isn't equal to one declared in KepDevice header(%2)")
+                .arg(sum)
+                .arg(deviceLength)};
     };
     const char* data = m_buffer.constData();
     quint32 sum = 0;
@@ -252,15 +253,18 @@ void ADCAnalyzer::decodeBlocks(quint32 deviceLength)
         const quint32 words = nimbusWords(header);
         const quint32 blockSize = NimbusHeaderSize + 4 * words;
         if (subtype == BoardHeaderBlock && 4 * words != BoardHeaderPayloadSize)
-            throw FormatError{QStringLiteral("Format error: Invalid size(%1 Bytes) of Nimbus subtype=0 block; should be %2 Bytes.")
-                                  .arg(4 * words)
-                                  .arg(BoardHeaderPayloadSize)};
+            throw FormatError{
+                QStringLiteral("Format error: Invalid size(%1 Bytes) of Nimbus subtype=0 block; should be %2 Bytes.")
+                    .arg(4 * words)
+                    .arg(BoardHeaderPayloadSize)};
         if (subtype == ChannelWaveformBlock && 4 * words < ChannelBlockMinPayloadSize)
-            throw FormatError{QStringLiteral("Format error: Invalid size(%1 Bytes) of Nimbus subtype=1 block; should be >=%2 Bytes.")
-                                  .arg(4 * words)
-                                  .arg(ChannelBlockMinPayloadSize)};
+            throw FormatError{
+                QStringLiteral("Format error: Invalid size(%1 Bytes) of Nimbus subtype=1 block; should be >=%2 Bytes.")
+                    .arg(4 * words)
+                    .arg(ChannelBlockMinPayloadSize)};
         if (subtype == InvalidBlock)
-            throw FormatError{QStringLiteral("Format error: Invalid subtype number in Nimbus header: %1.").arg(subtype)};
+            throw FormatError{
+                QStringLiteral("Format error: Invalid subtype number in Nimbus header: %1.").arg(subtype)};
         if (deviceLength - sum < blockSize)
             throw sizeMismatch(sum + blockSize);
 

@@ -39,7 +39,7 @@ public:
 
 signals:
     void addLog(const QString& text);
-    void deviceDataUpdated(DeviceData data);  // declared output; the decoder never emits it
+    void deviceDataUpdated(DeviceData data); // declared output; the decoder never emits it
     void eventDataUpdated(EventData data);
     void eventMapUpdated(QMap<quint32, quint32> evPosMap);
 
@@ -69,16 +69,16 @@ private:
     void dropConsumedBytes();
 
     QSemaphore* m_sourceSemaphore;
-    QSemaphore* m_writerSemaphore;  // held for the output writer's flow control, unused here
+    QSemaphore* m_writerSemaphore; // held for the output writer's flow control, unused here
 
-    QByteArray m_buffer;            // received bytes not yet consumed
-    int m_readPos = 0;              // offsets into m_buffer
+    QByteArray m_buffer; // received bytes not yet consumed
+    int m_readPos = 0;   // offsets into m_buffer
     quint32 m_eventStart = 0;
-    quint32 m_streamBase = 0;       // bytes dropped from the front of m_buffer so far
+    quint32 m_streamBase = 0; // bytes dropped from the front of m_buffer so far
 
-    EventData m_event;              // event being decoded
-    DeviceEvent m_board;            // board being decoded
-    quint64 m_adcChMask = 0;        // mask of the last board header block, kept across boards
+    EventData m_event;       // event being decoded
+    DeviceEvent m_board;     // board being decoded
+    quint64 m_adcChMask = 0; // mask of the last board header block, kept across boards
     QMap<quint32, quint32> m_evPosMap;
     DeviceData m_history;
 

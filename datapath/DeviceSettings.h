@@ -11,8 +11,7 @@
 
 class QSettings;
 
-class DeviceSettings
-{
+class DeviceSettings {
 public:
     static constexpr int FirCoefficientCount = 16;
     // Application name of the board settings store.

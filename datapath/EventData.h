@@ -12,10 +12,10 @@
 
 // One channel's waveform block.
 struct ChannelData {
-    quint8 ch = 0;              // channel number, equal to its key in DeviceEvent::channels
-    quint64 time = 0;           // (word0 << 32) | (word1 >> 2) of the block
-    QVector<double> samples;    // 2 * (words - 2) decoded samples, first in time first
-    quint16 spare16 = 0;        // spare fields, never filled by the decoder
+    quint8 ch = 0;           // channel number, equal to its key in DeviceEvent::channels
+    quint64 time = 0;        // (word0 << 32) | (word1 >> 2) of the block
+    QVector<double> samples; // 2 * (words - 2) decoded samples, first in time first
+    quint16 spare16 = 0;     // spare fields, never filled by the decoder
     quint32 spare32a = 0;
     quint32 spare32b = 0;
 };
@@ -31,10 +31,10 @@ struct DeviceEvent {
 
     quint32 serial = 0;
     quint16 deviceType = 0;
-    quint32 evNum = 0;          // set from the event header by the board header block, else 0
+    quint32 evNum = 0; // set from the event header by the board header block, else 0
     quint32 timeHigh = 0;
-    quint32 timeFlags : 2;      // bits 0..1 of the board header's second word
-    quint32 timeLow : 30;       // bits 2..31 of the board header's second word
+    quint32 timeFlags : 2; // bits 0..1 of the board header's second word
+    quint32 timeLow : 30;  // bits 2..31 of the board header's second word
     QMap<int, ChannelData> channels;
     QMap<quint32, TdcHit> tdcHits;
 };
@@ -50,14 +50,14 @@ struct DeviceData {
     quint32 serial = 0;
     quint16 deviceType = 0;
     QVector<DeviceEvent> events;
-    QVector<quint64> values;    // spare, never filled by the decoder
+    QVector<quint64> values; // spare, never filled by the decoder
 };
 
 // Field-by-field equality, for comparing decoded events with what was encoded.
 inline bool operator==(const ChannelData& a, const ChannelData& b)
 {
     return a.ch == b.ch && a.time == b.time && a.samples == b.samples && a.spare16 == b.spare16
-        && a.spare32a == b.spare32a && a.spare32b == b.spare32b;
+           && a.spare32a == b.spare32a && a.spare32b == b.spare32b;
 }
 inline bool operator==(const TdcHit& a, const TdcHit& b)
 {
@@ -65,17 +65,26 @@ inline bool operator==(const TdcHit& a, const TdcHit& b)
 }
 inline bool operator==(const DeviceEvent& a, const DeviceEvent& b)
 {
-    return a.serial == b.serial && a.deviceType == b.deviceType && a.evNum == b.evNum
-        && a.timeHigh == b.timeHigh && a.timeFlags == b.timeFlags && a.timeLow == b.timeLow
-        && a.channels == b.channels && a.tdcHits == b.tdcHits;
+    return a.serial == b.serial && a.deviceType == b.deviceType && a.evNum == b.evNum && a.timeHigh == b.timeHigh
+           && a.timeFlags == b.timeFlags && a.timeLow == b.timeLow && a.channels == b.channels
+           && a.tdcHits == b.tdcHits;
 }
 inline bool operator==(const EventData& a, const EventData& b)
 {
     return a.evNum == b.evNum && a.devices == b.devices;
 }
-inline bool operator!=(const ChannelData& a, const ChannelData& b) { return !(a == b); }
-inline bool operator!=(const DeviceEvent& a, const DeviceEvent& b) { return !(a == b); }
-inline bool operator!=(const EventData& a, const EventData& b) { return !(a == b); }
+inline bool operator!=(const ChannelData& a, const ChannelData& b)
+{
+    return !(a == b);
+}
+inline bool operator!=(const DeviceEvent& a, const DeviceEvent& b)
+{
+    return !(a == b);
+}
+inline bool operator!=(const EventData& a, const EventData& b)
+{
+    return !(a == b);
+}
 
 Q_DECLARE_METATYPE(EventData)
 Q_DECLARE_METATYPE(DeviceData)

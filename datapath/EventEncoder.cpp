@@ -10,7 +10,7 @@ using namespace StreamFormat;
 
 namespace {
 
-constexpr quint32 MaxDeviceLength = 0xFFFFFFu;  // 24-bit length field
+constexpr quint32 MaxDeviceLength = 0xFFFFFFu; // 24-bit length field
 
 int sampleWords(int sampleCount)
 {

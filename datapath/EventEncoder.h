@@ -37,7 +37,8 @@ public:
     static QByteArray boardHeaderBlock(quint32 timeHigh, quint32 timeFlags, quint32 timeLow, quint64 adcChMask);
     // Samples are rounded and clamped to the 16-bit code range; an odd count
     // is padded with one zero sample (the format holds two per word).
-    static QByteArray channelBlock(quint32 channel, quint64 time, const QVector<double>& samples, bool adcSigned = true);
+    static QByteArray channelBlock(quint32 channel, quint64 time, const QVector<double>& samples,
+                                   bool adcSigned = true);
 
     // The 16-bit code of a decoded sample value.
     static quint16 sampleCode(double value, bool adcSigned);

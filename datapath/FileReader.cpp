@@ -100,8 +100,7 @@ void FileReader::updateFileMap()
 
 // Lets queued slots of the reader's thread run (closeFile cancels the scan,
 // readRecord is served meanwhile) and reports progress at most every 3 s.
-FileReader::ScanStep FileReader::scanCheckpoint(quint64 generation, qint64 pos, qint64 size,
-                                                QElapsedTimer& stopwatch)
+FileReader::ScanStep FileReader::scanCheckpoint(quint64 generation, qint64 pos, qint64 size, QElapsedTimer& stopwatch)
 {
     const QPointer<FileReader> alive(this);
     QCoreApplication::processEvents(QEventLoop::AllEvents, EventSliceMs);
@@ -111,7 +110,8 @@ FileReader::ScanStep FileReader::scanCheckpoint(quint64 generation, qint64 pos, 
         return ScanStep::Stop;
     }
     if (stopwatch.elapsed() > ProgressIntervalMs) {
-        qDebug().noquote() << QString("Completed %1% %2 ms").arg(100.0 * pos / size, 0, 'f', 1).arg(stopwatch.elapsed());
+        qDebug().noquote()
+            << QString("Completed %1% %2 ms").arg(100.0 * pos / size, 0, 'f', 1).arg(stopwatch.elapsed());
         emitFileMap(size, double(pos) / double(size));
         stopwatch.restart();
     }

@@ -15,8 +15,7 @@
 class QSemaphore;
 class QTimer;
 
-class FileReader : public QObject
-{
+class FileReader : public QObject {
     Q_OBJECT
 
 public:

@@ -14,8 +14,7 @@ class QSemaphore;
 class QTextStream;
 class QTimer;
 
-class RootWriter : public QObject
-{
+class RootWriter : public QObject {
     Q_OBJECT
 
 public:

@@ -68,7 +68,7 @@ EventData SampleGenerator::nextEvent()
 {
     EventData event;
     event.evNum = ++m_evNum;
-    m_clock += 50000 + (nextRandom() % 200000);   // irregular trigger spacing
+    m_clock += 50000 + (nextRandom() % 200000); // irregular trigger spacing
     const bool pulse = uniform() < m_options.pulseProbability;
     const double triggerPos = pulse ? m_options.samples * (0.2 + 0.3 * uniform()) : -1.0;
     for (int b = 0; b < m_options.boards; ++b) {
@@ -84,14 +84,14 @@ DeviceEvent SampleGenerator::makeBoard(int index, quint32 evNum, double triggerP
     board.serial = m_options.firstSerial + quint32(index);
     board.deviceType = m_options.deviceType;
     board.evNum = evNum;
-    const quint64 boardClock = m_clock + quint64(index) * 3;   // boards differ by cable delay
+    const quint64 boardClock = m_clock + quint64(index) * 3; // boards differ by cable delay
     board.timeHigh = quint32(boardClock >> 30);
     board.timeLow = quint32(boardClock & 0x3FFFFFFFu);
     board.timeFlags = quint32(nextRandom() % 4);
     for (int ch = 0; ch < m_options.channels; ++ch) {
         ChannelData channel;
         channel.ch = quint8(ch);
-        channel.time = representableChannelTime((boardClock << 4) + quint64(nextRandom() % 16));   // finer channel clock
+        channel.time = representableChannelTime((boardClock << 4) + quint64(nextRandom() % 16)); // finer channel clock
         const bool hit = triggerPos >= 0 && uniform() < m_options.hitProbability;
         const double amplitude = hit ? -(40.0 + m_options.pulseAmplitude * uniform() * uniform()) : 0.0;
         const double pulsePos = triggerPos + 4.0 * noise();
@@ -103,7 +103,8 @@ DeviceEvent SampleGenerator::makeBoard(int index, quint32 evNum, double triggerP
     return board;
 }
 
-void SampleGenerator::fillChannel(QVector<double>& samples, double baseline, double pulseAmplitude, double pulsePos, double decay)
+void SampleGenerator::fillChannel(QVector<double>& samples, double baseline, double pulseAmplitude, double pulsePos,
+                                  double decay)
 {
     double* out = samples.data();
     for (int i = 0; i < samples.size(); ++i) {

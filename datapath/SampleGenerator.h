@@ -12,8 +12,8 @@ public:
     struct Options {
         quint64 seed = 1;
         int boards = 2;
-        int channels = 64;      // channels 0..channels-1 of every board
-        int samples = 1024;     // samples per channel; even (two per stream word)
+        int channels = 64;  // channels 0..channels-1 of every board
+        int samples = 1024; // samples per channel; even (two per stream word)
         quint32 firstSerial = 2001;
         quint8 deviceType = 0xD9;
         double noiseSigma = 2.5;        // ADC codes
@@ -29,14 +29,14 @@ public:
 
 private:
     quint64 nextRandom();
-    double uniform();   // [0, 1)
-    double noise();     // about unit standard deviation
+    double uniform(); // [0, 1)
+    double noise();   // about unit standard deviation
     DeviceEvent makeBoard(int index, quint32 evNum, double triggerPos);
     void fillChannel(QVector<double>& samples, double baseline, double pulseAmplitude, double pulsePos, double decay);
 
     Options m_options;
     quint64 m_state[4] = {};
     quint32 m_evNum = 0;
-    quint64 m_clock = 0;                 // board clock ticks of the current event
-    QVector<double> m_baselines;         // per board and channel
+    quint64 m_clock = 0;         // board clock ticks of the current event
+    QVector<double> m_baselines; // per board and channel
 };

@@ -14,11 +14,11 @@ constexpr quint32 AUX_SYNC_WORD = 0x4A624A62;   // auxiliary record, skipped
 constexpr quint32 START_SYNC_WORD = 0x72617453; // "Star", known to the file map only
 constexpr quint32 STOP_SYNC_WORD = 0x706F7453;  // "Stop", known to the file map only
 
-constexpr int EventHeaderSize = 12;      // sync, length, evNum
-constexpr int AuxHeaderSize = 12;        // sync, length, spare word
-constexpr int StartStopHeaderSize = 8;   // sync, length
-constexpr int DeviceHeaderSize = 8;      // serial, 24-bit length, device type
-constexpr int NimbusHeaderSize = 4;      // subtype, words, channel
+constexpr int EventHeaderSize = 12;    // sync, length, evNum
+constexpr int AuxHeaderSize = 12;      // sync, length, spare word
+constexpr int StartStopHeaderSize = 8; // sync, length
+constexpr int DeviceHeaderSize = 8;    // serial, 24-bit length, device type
+constexpr int NimbusHeaderSize = 4;    // subtype, words, channel
 
 // Nimbus block subtypes (bits 0..1 of the block header).
 enum NimbusSubtype : quint32 {
@@ -27,12 +27,21 @@ enum NimbusSubtype : quint32 {
     TdcBlock = 2,
     InvalidBlock = 3,
 };
-constexpr int BoardHeaderPayloadSize = 16;   // timeHigh, timeFlags|timeLow, adcChMask
+constexpr int BoardHeaderPayloadSize = 16;    // timeHigh, timeFlags|timeLow, adcChMask
 constexpr int ChannelBlockMinPayloadSize = 8; // the channel's 64-bit time
 
-constexpr quint32 nimbusSubtype(quint32 header) { return header & 0x3u; }
-constexpr quint32 nimbusWords(quint32 header) { return (header >> 2) & 0x3FFFFFu; }
-constexpr quint32 nimbusChannel(quint32 header) { return header >> 24; }
+constexpr quint32 nimbusSubtype(quint32 header)
+{
+    return header & 0x3u;
+}
+constexpr quint32 nimbusWords(quint32 header)
+{
+    return (header >> 2) & 0x3FFFFFu;
+}
+constexpr quint32 nimbusChannel(quint32 header)
+{
+    return header >> 24;
+}
 constexpr quint32 nimbusHeader(quint32 subtype, quint32 words, quint32 channel)
 {
     return (subtype & 0x3u) | ((words & 0x3FFFFFu) << 2) | (channel << 24);

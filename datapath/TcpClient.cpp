@@ -6,13 +6,13 @@
 #include <QTimer>
 
 TcpClient::TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second, QObject* parent)
-    : QObject(parent),
-      socket(new QTcpSocket(this)),
-      connectTimer(new QTimer(this)),
-      readRetryTimer(new QTimer(this)),
-      statusTimer(new QTimer(this)),
-      sourceSemaphore(sourceSemaphore),
-      secondSemaphore(second)
+    : QObject(parent)
+    , socket(new QTcpSocket(this))
+    , connectTimer(new QTimer(this))
+    , readRetryTimer(new QTimer(this))
+    , statusTimer(new QTimer(this))
+    , sourceSemaphore(sourceSemaphore)
+    , secondSemaphore(second)
 {
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
     socket->setReadBufferSize(ReadBufferSize);
@@ -67,8 +67,7 @@ void TcpClient::start()
 bool TcpClient::socketBusy() const
 {
     const auto state = socket->state();
-    return socket->isValid()
-           && (state == QAbstractSocket::ConnectedState || state == QAbstractSocket::ConnectingState);
+    return socket->isValid() && (state == QAbstractSocket::ConnectedState || state == QAbstractSocket::ConnectingState);
 }
 
 QString TcpClient::endpointText() const

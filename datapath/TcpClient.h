@@ -14,8 +14,7 @@ class QSemaphore;
 class QTcpSocket;
 class QTimer;
 
-class TcpClient : public QObject
-{
+class TcpClient : public QObject {
     Q_OBJECT
 
 public:

@@ -30,17 +30,16 @@ bool matches(const QString& value, const QString& wanted)
 } // namespace
 
 AddPnpDialog::AddPnpDialog(const QVector<ProgramDescription>& programs, QWidget* parent)
-    : QDialog(parent)
-    , ui(new Ui::AddClientDialog)
-    , programs(programs)
+    : QDialog(parent), ui(new Ui::AddClientDialog), programs(programs)
 {
     ui->setupUi(this);
     ui->labelProgInfo->hide();
     setWindowTitle(QStringLiteral("Adding new client..."));
-    std::sort(this->programs.begin(), this->programs.end(), [](const ProgramDescription& a, const ProgramDescription& b) {
-        const QString keyA = displayKey(a), keyB = displayKey(b);
-        return keyA != keyB ? keyA < keyB : a.uuid < b.uuid;
-    });
+    std::sort(this->programs.begin(), this->programs.end(),
+              [](const ProgramDescription& a, const ProgramDescription& b) {
+                  const QString keyA = displayKey(a), keyB = displayKey(b);
+                  return keyA != keyB ? keyA < keyB : a.uuid < b.uuid;
+              });
     QStringList types;
     for (const ProgramDescription& pd : qAsConst(this->programs))
         types << pd.type;
@@ -79,9 +78,8 @@ QStringList AddPnpDialog::indexesFor(const QString& type, const QString& host) c
 
 const ProgramDescription* AddPnpDialog::find(const QString& type, const QString& index) const
 {
-    const auto it = std::find_if(programs.cbegin(), programs.cend(), [&](const ProgramDescription& pd) {
-        return pd.type == type && pd.index == index;
-    });
+    const auto it = std::find_if(programs.cbegin(), programs.cend(),
+                                 [&](const ProgramDescription& pd) { return pd.type == type && pd.index == index; });
     return it == programs.cend() ? nullptr : &*it;
 }
 

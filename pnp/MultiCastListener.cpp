@@ -17,15 +17,13 @@ bool canMulticast(const QNetworkInterface& iface)
 {
     const auto flags = iface.flags();
     return flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::IsRunning)
-        && flags.testFlag(QNetworkInterface::CanMulticast);
+           && flags.testFlag(QNetworkInterface::CanMulticast);
 }
 
 } // namespace
 
 MultiCastListener::MultiCastListener(const QHostAddress& group, quint16 port, QObject* parent)
-    : QObject(parent)
-    , group(group)
-    , port(port)
+    : QObject(parent), group(group), port(port)
 {
     QList<QNetworkInterface> kept;
     for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())

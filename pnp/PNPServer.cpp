@@ -120,11 +120,10 @@ void PNPServer::changeProgramDescription(ProgramDescription pd)
 
 void PNPServer::closeProgram(ProgramDescription pd)
 {
-    ownPrograms.erase(std::remove_if(ownPrograms.begin(), ownPrograms.end(),
-                                     [&pd](const ProgramDescription& own) {
-                                         return own.type == pd.type && own.index == pd.index;
-                                     }),
-                      ownPrograms.end());
+    ownPrograms.erase(
+        std::remove_if(ownPrograms.begin(), ownPrograms.end(),
+                       [&pd](const ProgramDescription& own) { return own.type == pd.type && own.index == pd.index; }),
+        ownPrograms.end());
     PnpMessage message;
     message.kind = ProgramClose;
     message.program = pd;

@@ -3,11 +3,7 @@
 #include <QHostInfo>
 #include <QStringList>
 
-ProgramDescription::ProgramDescription()
-    : uuid(QUuid::createUuid())
-    , hostName(QHostInfo::localHostName())
-{
-}
+ProgramDescription::ProgramDescription() : uuid(QUuid::createUuid()), hostName(QHostInfo::localHostName()) {}
 
 const ProgramInterface& ProgramDescription::getInterface(const QString& typeName, bool* found) const
 {

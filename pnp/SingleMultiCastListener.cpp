@@ -38,8 +38,8 @@ bool SingleMultiCastListener::isSuitable(const QNetworkInterface& iface)
 {
     const auto flags = iface.flags();
     return !flags.testFlag(QNetworkInterface::IsLoopBack) && flags.testFlag(QNetworkInterface::IsUp)
-        && flags.testFlag(QNetworkInterface::IsRunning) && flags.testFlag(QNetworkInterface::CanMulticast)
-        && !iface.addressEntries().isEmpty();
+           && flags.testFlag(QNetworkInterface::IsRunning) && flags.testFlag(QNetworkInterface::CanMulticast)
+           && !iface.addressEntries().isEmpty();
 }
 
 bool SingleMultiCastListener::bindAndJoin(const QNetworkInterface& iface, quint16 port)

@@ -21,7 +21,7 @@ QString interfaceTypeName(int type)
 
 QString programTypeName(int type)
 {
-    static const char* const names[] = {"RavelSystem", "Qol", "Tamber", "Orrin", "ZelAnalyzer",
-                                        "ZelSystem", "Nimbus", "Brantle", "Ostrel", "Vimmer"};
+    static const char* const names[] = {"RavelSystem", "Qol",    "Tamber",  "Orrin",  "ZelAnalyzer",
+                                        "ZelSystem",   "Nimbus", "Brantle", "Ostrel", "Vimmer"};
     return nameAt(names, type);
 }

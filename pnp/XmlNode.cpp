@@ -51,7 +51,7 @@ bool XmlNode::parseDocument(const QString& document, const Limits& limits, XmlNo
         return false;
     QXmlStreamReader reader(document);
     reader.setNamespaceProcessing(false); // like QDomDocument::setContent
-    std::vector<XmlNode*> open; // the path from the root to the current element
+    std::vector<XmlNode*> open;           // the path from the root to the current element
     bool haveRoot = false;
     int nodes = 0;
     while (!reader.atEnd()) {

@@ -21,10 +21,10 @@ struct XmlNode {
     // Bounds on what a document may hold, so that reading any datagram stays
     // cheap (some shapes cost the stream reader time quadratic in their size).
     struct Limits {
-        int nesting;       // elements open at once
-        int nodes;         // nodes in all
-        int declarations;  // entity and notation declarations
-        int equalsPerTag;  // '=' between two '<': a cheap bound on attributes per element
+        int nesting;      // elements open at once
+        int nodes;        // nodes in all
+        int declarations; // entity and notation declarations
+        int equalsPerTag; // '=' between two '<': a cheap bound on attributes per element
     };
 
     // Parses a whole document into its root element and document type name.

@@ -8,8 +8,8 @@ namespace {
 
 using End = VellColumnSpans::End;
 
-constexpr double HalfWidth = 1.0; // of the 2-pixel pen
-constexpr int MaxCachedRise = 64; // steps and joins with larger rises are worked out each time
+constexpr double HalfWidth = 1.0;                 // of the 2-pixel pen
+constexpr int MaxCachedRise = 64;                 // steps and joins with larger rises are worked out each time
 constexpr int Directions = 2 * MaxCachedRise + 3; // vertical up, vertical down, steps
 
 QPointF unit(QPointF v)
@@ -72,7 +72,7 @@ void polygonColumns(const QPointF (&exactCorners)[count], int first, int last, S
     struct Edge {
         double xMin, xMax; // the edge meets centre lines with xMin < x <= xMax
         double x0, y0, slope;
-        bool rightHand;    // its outward normal points to +x
+        bool rightHand; // its outward normal points to +x
     };
     QPointF corners[count];
     double minX = std::numeric_limits<double>::infinity();
@@ -98,22 +98,26 @@ void polygonColumns(const QPointF (&exactCorners)[count], int first, int last, S
         if (p.x() == q.x())
             continue; // vertical edges bound the columns, they cross no centre line
         const double dy = q.y() - p.y();
-        edges[edgeCount++] = { std::min(p.x(), q.x()), std::max(p.x(), q.x()), p.x(), p.y(), dy / (q.x() - p.x()),
-            dy != 0.0 && (area > 0) == (dy > 0) };
+        edges[edgeCount++] = {std::min(p.x(), q.x()),
+                              std::max(p.x(), q.x()),
+                              p.x(),
+                              p.y(),
+                              dy / (q.x() - p.x()),
+                              dy != 0.0 && (area > 0) == (dy > 0)};
     }
     for (int c = first; c <= last; ++c) {
         const double centre = c + 0.5;
-        End top { std::numeric_limits<double>::infinity(), false };
-        End bottom { -std::numeric_limits<double>::infinity(), false };
+        End top{std::numeric_limits<double>::infinity(), false};
+        End bottom{-std::numeric_limits<double>::infinity(), false};
         for (int i = 0; i < edgeCount; ++i) {
             const Edge& e = edges[i];
             if (!(e.xMin < centre && centre <= e.xMax))
                 continue;
             const double y = e.y0 + (centre - e.x0) * e.slope;
             if (y < top.y || (y == top.y && e.rightHand))
-                top = { y, e.rightHand };
+                top = {y, e.rightHand};
             if (y > bottom.y || (y == bottom.y && e.rightHand))
-                bottom = { y, e.rightHand };
+                bottom = {y, e.rightHand};
         }
         if (top.y <= bottom.y)
             sink(c, top, bottom);
@@ -131,7 +135,7 @@ void segmentColumns(QPointF from, QPointF to, bool capStart, bool capEnd, int fi
         from -= along;
     if (capEnd)
         to += along;
-    const QPointF corners[4] = { from + across, to + across, to - across, from - across };
+    const QPointF corners[4] = {from + across, to + across, to - across, from - across};
     polygonColumns(corners, first, last, sink);
 }
 
@@ -145,7 +149,7 @@ void joinColumns(QPointF vertex, QPointF inStep, QPointF outStep, int first, int
     if (turn == 0.0)
         return; // straight on, or straight back (no area)
     const double outer = turn > 0 ? -HalfWidth : HalfWidth;
-    const QPointF corners[3] = { vertex, vertex + normal(in) * outer, vertex + normal(out) * outer };
+    const QPointF corners[3] = {vertex, vertex + normal(in) * outer, vertex + normal(out) * outer};
     polygonColumns(corners, first, last, sink);
 }
 
@@ -155,8 +159,8 @@ void VellColumnSpans::reset(const QRect& clip)
 {
     clip_ = clip;
     const size_t width = size_t(std::max(0, clip.width()));
-    top_.assign(width, End { std::numeric_limits<double>::infinity(), false });
-    bottom_.assign(width, End { -std::numeric_limits<double>::infinity(), false });
+    top_.assign(width, End{std::numeric_limits<double>::infinity(), false});
+    bottom_.assign(width, End{-std::numeric_limits<double>::infinity(), false});
     vertices_ = 0;
     if (joins_.empty()) {
         steps_.resize(Directions - 2);
@@ -244,7 +248,7 @@ void VellColumnSpans::coverPieces(const Pieces& pieces, QPointF origin)
 {
     const int x = int(origin.x());
     for (const Piece& p : pieces)
-        merge(x + p.column, { origin.y() + p.top.y, p.top.included }, { origin.y() + p.bottom.y, p.bottom.included });
+        merge(x + p.column, {origin.y() + p.top.y, p.top.included}, {origin.y() + p.bottom.y, p.bottom.included});
 }
 
 void VellColumnSpans::coverSegment(QPointF from, QPointF to, bool capStart, bool capEnd)
@@ -256,7 +260,7 @@ void VellColumnSpans::coverSegment(QPointF from, QPointF to, bool capStart, bool
         }
     }
     segmentColumns(from, to, capStart, capEnd, clip_.left(), clip_.right(),
-        [this](int c, End top, End bottom) { merge(c, top, bottom); });
+                   [this](int c, End top, End bottom) { merge(c, top, bottom); });
 }
 
 // The pen along a vertical line covers the columns whose centres lie less than
@@ -270,7 +274,7 @@ void VellColumnSpans::coverVertical(double x, double top, double bottom)
     const int last = floorToInt(std::min(x + HalfWidth, clip_.right() + 2.0) - 0.5);
     for (int c = first; c <= last; ++c) {
         if (c + 0.5 > x - HalfWidth && c + 0.5 < x + HalfWidth)
-            merge(c, { top, false }, { bottom, false });
+            merge(c, {top, false}, {bottom, false});
     }
 }
 
@@ -283,7 +287,7 @@ void VellColumnSpans::coverJoin(QPointF vertex, QPointF inStep, QPointF outStep)
         }
     }
     joinColumns(vertex, inStep, outStep, clip_.left(), clip_.right(),
-        [this](int c, End top, End bottom) { merge(c, top, bottom); });
+                [this](int c, End top, End bottom) { merge(c, top, bottom); });
 }
 
 const VellColumnSpans::Pieces* VellColumnSpans::stepPieces(QPointF step)
@@ -293,8 +297,9 @@ const VellColumnSpans::Pieces* VellColumnSpans::stepPieces(QPointF step)
         return nullptr;
     CachedPieces& cached = steps_[size_t(index)];
     if (!cached.known) {
-        segmentColumns(QPointF(0, 0), step, false, false, -4, 4,
-            [&cached](int c, End top, End bottom) { cached.pieces.append({ c, top, bottom }); });
+        segmentColumns(QPointF(0, 0), step, false, false, -4, 4, [&cached](int c, End top, End bottom) {
+            cached.pieces.append({c, top, bottom});
+        });
         cached.known = true;
     }
     return &cached.pieces;
@@ -310,8 +315,9 @@ const VellColumnSpans::Pieces* VellColumnSpans::joinPieces(QPointF inStep, QPoin
     if (!cached.known) {
         // Only the direction of a vertical stroke matters, not its length.
         const auto direction = [](QPointF s) { return s.x() == 0.0 ? QPointF(0, s.y() < 0 ? -1 : 1) : s; };
-        joinColumns(QPointF(0, 0), direction(inStep), direction(outStep), -4, 4,
-            [&cached](int c, End top, End bottom) { cached.pieces.append({ c, top, bottom }); });
+        joinColumns(QPointF(0, 0), direction(inStep), direction(outStep), -4, 4, [&cached](int c, End top, End bottom) {
+            cached.pieces.append({c, top, bottom});
+        });
         cached.known = true;
     }
     return &cached.pieces;
@@ -349,9 +355,9 @@ void VellColumnSpans::appendRects(QVector<QRect>& rects) const
             continue;
         }
         if (topEnd.y < clipTop) // far outside: keep the numbers in int range
-            topEnd = { clipTop, true };
+            topEnd = {clipTop, true};
         if (bottomEnd.y > clipBottom)
-            bottomEnd = { clipBottom, true };
+            bottomEnd = {clipBottom, true};
         const int top = std::max(clip_.top(), firstRowFrom(topEnd));
         const int bottom = std::min(clip_.bottom(), lastRowTo(bottomEnd));
         if (top > bottom) {

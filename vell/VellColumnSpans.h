@@ -17,8 +17,7 @@
 #include <QVector>
 #include <vector>
 
-class VellColumnSpans
-{
+class VellColumnSpans {
 public:
     // One end of a column's span, and whether a pixel centre exactly there is filled.
     struct End {
@@ -70,7 +69,7 @@ private:
     QPointF pendingFrom_;
     bool pendingIsFirst_ = false;
     QPointF pendingFirstStep_;
-    double pendingTop_ = 0;    // a vertical pending stroke may run up and down
+    double pendingTop_ = 0; // a vertical pending stroke may run up and down
     double pendingBottom_ = 0;
     QPointF previousStep_;
 

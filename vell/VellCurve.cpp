@@ -33,11 +33,11 @@ template <typename F>
 void withReader(const QwtSeriesData<QPointF>* data, F&& f)
 {
     if (auto* arrays = dynamic_cast<const QwtPointArrayData*>(data))
-        f(ArrayReader { arrays->xData().constData(), arrays->yData().constData() });
+        f(ArrayReader{arrays->xData().constData(), arrays->yData().constData()});
     else if (auto* pointers = dynamic_cast<const QwtCPointerData*>(data))
-        f(ArrayReader { pointers->xData(), pointers->yData() });
+        f(ArrayReader{pointers->xData(), pointers->yData()});
     else
-        f(SeriesReader { data });
+        f(SeriesReader{data});
 }
 
 // Qwt's rounding of pixel positions for raster output (half away from zero),
@@ -94,8 +94,8 @@ ValueSpan valueSpan(const Reader& reader, int begin, int end)
 // same pixels in any order, so the picture is that of every sample. Only one
 // x comparison per sample; pixel positions are computed per column.
 template <typename Reader>
-void traceRuns(const Reader& reader, VellColumnSpans& spans, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
-    int from, int to)
+void traceRuns(const Reader& reader, VellColumnSpans& spans, const QwtScaleMap& xMap, const QwtScaleMap& yMap, int from,
+               int to)
 {
     const bool pixelsGrow = !xMap.isInverting();
     // The x value at a pixel position; linear axes skip Qwt's division per call.
@@ -152,10 +152,7 @@ void traceRuns(const Reader& reader, VellColumnSpans& spans, const QwtScaleMap& 
 
 } // namespace
 
-VellCurve::VellCurve(const QString& title)
-    : QwtPlotCurve(title)
-{
-}
+VellCurve::VellCurve(const QString& title) : QwtPlotCurve(title) {}
 
 void VellCurve::dataChanged()
 {
@@ -182,15 +179,14 @@ bool VellCurve::canDrawSpans(const QPainter* painter) const
     const QPen& pen = painter->pen();
     const QTransform& transform = painter->transform();
     return pen.style() == Qt::SolidLine && pen.widthF() == 2.0 && pen.brush().style() == Qt::SolidPattern
-        && brush().style() == Qt::NoBrush && !testCurveAttribute(Fitted)
-        && painter->paintEngine() && painter->paintEngine()->type() == QPaintEngine::Raster
-        && !painter->testRenderHint(QPainter::Antialiasing) && transform.type() <= QTransform::TxTranslate
-        && transform.dx() == std::floor(transform.dx()) && transform.dy() == std::floor(transform.dy())
-        && xAscending();
+           && brush().style() == Qt::NoBrush && !testCurveAttribute(Fitted) && painter->paintEngine()
+           && painter->paintEngine()->type() == QPaintEngine::Raster && !painter->testRenderHint(QPainter::Antialiasing)
+           && transform.type() <= QTransform::TxTranslate && transform.dx() == std::floor(transform.dx())
+           && transform.dy() == std::floor(transform.dy()) && xAscending();
 }
 
-void VellCurve::drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
-    const QRectF& canvasRect, int from, int to) const
+void VellCurve::drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
+                          int from, int to) const
 {
     if (from > to || !canDrawSpans(painter)) {
         QwtPlotCurve::drawLines(painter, xMap, yMap, canvasRect, from, to);
@@ -244,8 +240,8 @@ void VellCurve::visibleRange(const QwtScaleMap& xMap, const QRectF& canvasRect, 
     });
 }
 
-void VellCurve::traceColumns(VellColumnSpans& spans, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
-    int from, int to) const
+void VellCurve::traceColumns(VellColumnSpans& spans, const QwtScaleMap& xMap, const QwtScaleMap& yMap, int from,
+                             int to) const
 {
     withReader(data(), [&](const auto& reader) { traceRuns(reader, spans, xMap, yMap, from, to); });
 }

@@ -13,22 +13,20 @@
 
 class VellColumnSpans;
 
-class VellCurve : public QwtPlotCurve
-{
+class VellCurve : public QwtPlotCurve {
 public:
     explicit VellCurve(const QString& title = QString());
 
 protected:
-    void drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
-        const QRectF& canvasRect, int from, int to) const override;
+    void drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
+                   int from, int to) const override;
     void dataChanged() override;
 
 private:
     bool canDrawSpans(const QPainter* painter) const;
     bool xAscending() const;
     void visibleRange(const QwtScaleMap& xMap, const QRectF& canvasRect, int& from, int& to) const;
-    void traceColumns(VellColumnSpans& spans, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
-        int from, int to) const;
+    void traceColumns(VellColumnSpans& spans, const QwtScaleMap& xMap, const QwtScaleMap& yMap, int from, int to) const;
 
     // Whether the x values never decrease; -1 while unknown for the current data.
     mutable int xAscending_ = -1;

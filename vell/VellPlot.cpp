@@ -11,8 +11,7 @@
 #include <qwt_plot_layout.h>
 #include <qwt_plot_panner.h>
 
-VellPlot::VellPlot(QWidget* parent)
-    : QwtPlot(parent)
+VellPlot::VellPlot(QWidget* parent) : QwtPlot(parent)
 {
     initGrid();
     initZoomer();
@@ -70,8 +69,9 @@ void VellPlot::setLegendEnabled(bool on)
         // Must run after the new legend has built an entry, which Qwt always
         // creates unchecked, so it is connected after the legend.
         disconnect(legendSync_);
-        legendSync_ = connect(this, &QwtPlot::legendDataChanged, this,
-            [this](const QVariant& itemInfo, const QList<QwtLegendData>&) { syncLegendCheck(itemInfo); });
+        legendSync_ =
+            connect(this, &QwtPlot::legendDataChanged, this,
+                    [this](const QVariant& itemInfo, const QList<QwtLegendData>&) { syncLegendCheck(itemInfo); });
     } else if (!on && legend()) {
         insertLegend(nullptr);
     }

@@ -14,8 +14,7 @@ class QwtPlotItem;
 class QwtPlotPanner;
 class QwtPlotZoomer;
 
-class VellPlot : public QwtPlot
-{
+class VellPlot : public QwtPlot {
     Q_OBJECT
 
 public:

@@ -43,8 +43,8 @@ ValueRange valueRange(const double* values, int n)
         }
     }
     ValueRange range = finiteRange(values + i, n - i);
-    range.lo = std::min({ range.lo, lo[0], lo[1], lo[2], lo[3] });
-    range.hi = std::max({ range.hi, hi[0], hi[1], hi[2], hi[3] });
+    range.lo = std::min({range.lo, lo[0], lo[1], lo[2], lo[3]});
+    range.hi = std::max({range.hi, hi[0], hi[1], hi[2], hi[3]});
     if (std::isinf(range.lo) || std::isinf(range.hi))
         return finiteRange(values, n);
     return range;
@@ -52,10 +52,7 @@ ValueRange valueRange(const double* values, int n)
 
 } // namespace
 
-VellPointData::VellPointData(const QVector<double>& x, const QVector<double>& y)
-    : QwtPointArrayData(x, y)
-{
-}
+VellPointData::VellPointData(const QVector<double>& x, const QVector<double>& y) : QwtPointArrayData(x, y) {}
 
 QRectF VellPointData::boundingRect() const
 {

@@ -5,8 +5,7 @@
 
 #include <qwt_point_data.h>
 
-class VellPointData : public QwtPointArrayData
-{
+class VellPointData : public QwtPointArrayData {
 public:
     VellPointData(const QVector<double>& x, const QVector<double>& y);
 

@@ -2,8 +2,7 @@
 
 #include <QBrush>
 
-VellZoomer::VellZoomer(QWidget* canvas)
-    : QwtPlotZoomer(canvas, true)
+VellZoomer::VellZoomer(QWidget* canvas) : QwtPlotZoomer(canvas, true)
 {
     setTrackerMode(QwtPicker::AlwaysOn);
 }

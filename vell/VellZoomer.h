@@ -4,8 +4,7 @@
 
 #include <qwt_plot_zoomer.h>
 
-class VellZoomer : public QwtPlotZoomer
-{
+class VellZoomer : public QwtPlotZoomer {
 public:
     explicit VellZoomer(QWidget* canvas);
 

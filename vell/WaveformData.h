@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-class WaveformData
-{
+class WaveformData {
 public:
     WaveformData() = default;
     // Point i becomes (i, samples[i]): the x axis of a waveform is the sample index.

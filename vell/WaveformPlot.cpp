@@ -7,9 +7,8 @@
 #include <qwt_plot_zoomer.h>
 
 WaveformPlot::WaveformPlot(QWidget* parent)
-    : VellPlot(parent)
-    , palette { QColor(255, 150, 0), QColor(255, 0, 0), QColor(255, 0, 190), QColor(110, 0, 190),
-        QColor(0, 100, 255), QColor(137, 137, 255), QColor(0, 200, 200), QColor(0, 190, 0) }
+    : VellPlot(parent), palette{QColor(255, 150, 0), QColor(255, 0, 0),     QColor(255, 0, 190), QColor(110, 0, 190),
+                                QColor(0, 100, 255), QColor(137, 137, 255), QColor(0, 200, 200), QColor(0, 190, 0)}
 {
     setAxisAutoScale(QwtPlot::yLeft);
     setAxisAutoScale(QwtPlot::xBottom);

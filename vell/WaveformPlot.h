@@ -10,8 +10,7 @@
 #include <QVector>
 #include <vector>
 
-class WaveformPlot : public VellPlot
-{
+class WaveformPlot : public VellPlot {
     Q_OBJECT
 
 public:

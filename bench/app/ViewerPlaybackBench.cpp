@@ -48,7 +48,7 @@ constexpr qint64 WaitLimitMs = 120000;
 
 double processCpuSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
@@ -56,7 +56,7 @@ double processCpuSeconds()
 
 double threadCpuSeconds()
 {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
@@ -71,8 +71,7 @@ SampleGenerator::Options sampleOptions(int boards)
 }
 
 // Settings of the run live in a temporary folder, never the user's.
-class ScratchSettings
-{
+class ScratchSettings {
 public:
     ScratchSettings()
     {
@@ -100,12 +99,9 @@ QString writeSampleFile(const ScratchSettings& scratch, int boards)
 
 // Counts the records whose curves were painted: a canvas paint with curve
 // data that was not painted before (every draw hands the plot new data).
-class DrawCounter : public QObject
-{
+class DrawCounter : public QObject {
 public:
-    explicit DrawCounter(WaveformPlot* plot)
-        : plot(plot)
-        , lastData(currentData())
+    explicit DrawCounter(WaveformPlot* plot) : plot(plot), lastData(currentData())
     {
         plot->canvas()->installEventFilter(this);
     }
@@ -130,14 +126,12 @@ private:
 };
 
 // Worst lateness of a repeating timer on the GUI thread.
-class LatencyProbe
-{
+class LatencyProbe {
 public:
     LatencyProbe()
     {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            worstMs = std::max(worstMs, clock.restart() - LatencyProbeMs);
-        });
+        QObject::connect(&timer, &QTimer::timeout,
+                         [this] { worstMs = std::max(worstMs, clock.restart() - LatencyProbeMs); });
         timer.setTimerType(Qt::PreciseTimer);
         timer.start(LatencyProbeMs);
         clock.start();
@@ -167,8 +161,7 @@ struct Viewer {
     QLabel* eventLabel;
     FileReaderDialog* dialog;
 
-    Viewer()
-        : window(new MainWindow)
+    Viewer() : window(new MainWindow)
     {
         window->resize(1200, 700);
         window->show();
@@ -209,9 +202,8 @@ void BM_FilePlayback10ms(benchmark::State& state)
         QElapsedTimer clock;
         clock.start();
         forward->click();
-        const bool finished = waitUntil([&] {
-            return stop->isChecked() && viewer.eventLabel->text() == QString("Ev:%1").arg(Records);
-        });
+        const bool finished =
+            waitUntil([&] { return stop->isChecked() && viewer.eventLabel->text() == QString("Ev:%1").arg(Records); });
         QApplication::processEvents();
         const double seconds = clock.nsecsElapsed() / 1e9;
         state.SetIterationTime(seconds);
@@ -239,7 +231,7 @@ void BM_WindowDrawBaseline(benchmark::State& state)
     const int boards = int(state.range(0));
     ScratchSettings scratch;
     SampleGenerator generator(sampleOptions(boards));
-    const EventData events[2] = { generator.nextEvent(), generator.nextEvent() };
+    const EventData events[2] = {generator.nextEvent(), generator.nextEvent()};
     Viewer viewer;
     // A file source: every event is drawn, no live rate limit.
     QMetaObject::invokeMethod(viewer.window.get(), "fileNameUpdated", Q_ARG(QString, scratch.filePath("none.dat")));

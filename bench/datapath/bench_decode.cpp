@@ -62,8 +62,8 @@ void BM_Decode(benchmark::State& state)
     const QVector<QByteArray> input = blocks(s, state.range(1) != 0);
     QSemaphore semaphore(0);
     ADCAnalyzer analyzer(&semaphore, nullptr);
-    analyzer.dataSourceUpdated(true);   // every event is emitted, as in file playback
-    EventData last;                     // the display keeps the latest event
+    analyzer.dataSourceUpdated(true); // every event is emitted, as in file playback
+    EventData last;                   // the display keeps the latest event
     QObject::connect(&analyzer, &ADCAnalyzer::eventDataUpdated, [&last](const EventData& e) { last = e; });
     qint64 events = 0;
     for (auto _ : state) {
@@ -91,6 +91,11 @@ void BM_Memcpy(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_Memcpy)->Arg(1024)->Arg(4096);
-BENCHMARK(BM_Decode)->ArgNames({"samples", "perRecord"})->Args({1024, 1})->Args({1024, 0})->Args({4096, 1})->Args({4096, 0});
+BENCHMARK(BM_Decode)
+    ->ArgNames({"samples", "perRecord"})
+    ->Args({1024, 1})
+    ->Args({1024, 0})
+    ->Args({4096, 1})
+    ->Args({4096, 0});
 
 BENCHMARK_MAIN();

@@ -59,7 +59,8 @@ DataFile writeFile(const Shape& shape)
         events.append(EventEncoder::encodeEvent(generator.nextEvent()));
 
     DataFile file;
-    file.path = tempDir().filePath(QString("map_%1x%2x%3.dat").arg(shape.boards).arg(shape.channels).arg(shape.samples));
+    file.path =
+        tempDir().filePath(QString("map_%1x%2x%3.dat").arg(shape.boards).arg(shape.channels).arg(shape.samples));
     QFile out(file.path);
     out.open(QIODevice::WriteOnly);
     out.write(EventEncoder::encodeStartRecord("bench"));

@@ -41,9 +41,7 @@ const QByteArray malformed[] = {
     "<!DOCTYPE pnp_message>\n<program hostName=\"h\" uuid=\"{}\" seq=\"12345\"/>",
 };
 
-void discard(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
+void discard(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 // Runs the body with Qt messages discarded, or written by the default
 // handler to stderr redirected to a file (what a log file or journal costs).
@@ -140,7 +138,7 @@ QByteArray worstCase(int shape)
     }
     default:
         return head + "<program name=\"n\" uuid=\"{}\"><interfaces>"
-            + repeat("<interface type=\"t\" port=\"1\" isFree=\"1\"/>") + "</interfaces></program>";
+               + repeat("<interface type=\"t\" port=\"1\" isFree=\"1\"/>") + "</interfaces></program>";
     }
 }
 

@@ -71,11 +71,14 @@ bool startSimulator(SimProcess& sim, qint64 events)
 double threadCpuSeconds(QObject* worker)
 {
     double seconds = 0;
-    QMetaObject::invokeMethod(worker, [&seconds] {
-        timespec t{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        seconds = double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker,
+        [&seconds] {
+            timespec t{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+            seconds = double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+        },
+        Qt::BlockingQueuedConnection);
     return seconds;
 }
 
@@ -88,19 +91,23 @@ void reportMemory(benchmark::State& state, SimProcess& sim)
 // The viewer's data path with counters instead of a display.
 class DataPath {
 public:
-    explicit DataPath(bool everyEvent) : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, nullptr))
+    explicit DataPath(bool everyEvent)
+        : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, nullptr))
     {
         analyzer->dataSourceUpdated(everyEvent);
         QObject::connect(client, &TcpClient::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
         // Counted in the worker threads, so the main thread's queue stays empty.
-        QObject::connect(client, &TcpClient::dataAccuired, client, [this](const QByteArray& block) {
-            bytes += block.size();
-            ++blocks;
-        }, Qt::DirectConnection);
-        QObject::connect(analyzer, &ADCAnalyzer::eventDataUpdated, analyzer, [this] { ++events; },
-                         Qt::DirectConnection);
-        QObject::connect(analyzer, &ADCAnalyzer::addLog, analyzer, [this](const QString&) { ++errors; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            client, &TcpClient::dataAccuired, client,
+            [this](const QByteArray& block) {
+                bytes += block.size();
+                ++blocks;
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            analyzer, &ADCAnalyzer::eventDataUpdated, analyzer, [this] { ++events; }, Qt::DirectConnection);
+        QObject::connect(
+            analyzer, &ADCAnalyzer::addLog, analyzer, [this](const QString&) { ++errors; }, Qt::DirectConnection);
         start(client, clientThread);
         start(analyzer, analyzerThread);
     }
@@ -176,9 +183,8 @@ void BM_LiveDataPath(benchmark::State& state)
         QElapsedTimer clock;
         clock.start();
         DataPath path(everyEvent);
-        QMetaObject::invokeMethod(path.client, [&path, port = sim.port()] {
-            path.client->setAddress(QHostAddress::LocalHost, port);
-        });
+        QMetaObject::invokeMethod(
+            path.client, [&path, port = sim.port()] { path.client->setAddress(QHostAddress::LocalHost, port); });
         const double clientCpuAtStart = threadCpuSeconds(path.client);
         const double analyzerCpuAtStart = threadCpuSeconds(path.analyzer);
         QDeadlineTimer deadline(600000);
@@ -188,12 +194,12 @@ void BM_LiveDataPath(benchmark::State& state)
         const double megabytes = double(path.bytes) / 1e6;
         state.counters["client_MBps_cpu"] = megabytes / (threadCpuSeconds(path.client) - clientCpuAtStart);
         state.counters["analyzer_MBps_cpu"] = megabytes / (threadCpuSeconds(path.analyzer) - analyzerCpuAtStart);
-        path.stopClient();  // before it reconnects and the stream starts over
+        path.stopClient(); // before it reconnects and the stream starts over
         reportMemory(state, sim);
         // Live data are thinned to two events per second, so there whole
         // records are what counts; with every event emitted, each number.
-        state.counters["lost_events"] = everyEvent ? double(eventsSent - path.events)
-                                                   : double(expected - path.bytes) / RecordBytes;
+        state.counters["lost_events"] =
+            everyEvent ? double(eventsSent - path.events) : double(expected - path.bytes) / RecordBytes;
         state.counters["format_errors"] = double(path.errors);
         state.counters["avg_block_KiB"] = double(path.bytes) / std::max<qint64>(1, path.blocks) / 1024.0;
     }

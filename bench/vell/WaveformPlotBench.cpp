@@ -15,8 +15,7 @@ namespace {
 constexpr int Channels = 64;
 
 // Counts paint events, to prove that every iteration really draws.
-class PaintCounter : public QObject
-{
+class PaintCounter : public QObject {
 public:
     int paints = 0;
     bool eventFilter(QObject*, QEvent* event) override
@@ -30,10 +29,8 @@ public:
 // Two different events, alternated so that every draw shows new data.
 struct Events {
     std::vector<WaveformData> lists[2];
-    explicit Events(int samples)
-        : lists { realisticEvent(11, samples, Channels), realisticEvent(12, samples, Channels) }
-    {
-    }
+    explicit Events(int samples) : lists{realisticEvent(11, samples, Channels), realisticEvent(12, samples, Channels)}
+    {}
 };
 
 template <typename Plot>

@@ -33,7 +33,7 @@ void checkEvent(const EventData& event)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    qInstallMessageHandler(silence);   // resynchronisation notes would flood the output
+    qInstallMessageHandler(silence); // resynchronisation notes would flood the output
     return 0;
 }
 
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 2)
         return 0;
     const uint8_t options = data[0];
-    quint32 split = data[1] | 1u;   // drives the block sizes
+    quint32 split = data[1] | 1u; // drives the block sizes
     const QByteArray stream(reinterpret_cast<const char*>(data + 2), int(size - 2));
 
     QSemaphore semaphore(0);

@@ -10,9 +10,7 @@
 
 namespace {
 
-void discardMessage(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
+void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 } // namespace
 

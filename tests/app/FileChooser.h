@@ -12,12 +12,10 @@
 
 #include <functional>
 
-class FileChooser
-{
+class FileChooser {
 public:
     explicit FileChooser(const QString& answer, std::function<void()> afterAnswer = {})
-        : answer(answer)
-        , afterAnswer(std::move(afterAnswer))
+        : answer(answer), afterAnswer(std::move(afterAnswer))
     {
         QObject::connect(&poll, &QTimer::timeout, [this] { answerIfOpen(); });
         poll.start(10);

@@ -18,8 +18,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSpinBox>
 #include <QTest>
@@ -76,14 +76,12 @@ QList<qint64> writeLongFile(const QString& path, int count)
 
 // The main thread's event loop ticks every 20 ms; the longest gap between two
 // ticks tells whether the dialog froze.
-class Heartbeat
-{
+class Heartbeat {
 public:
     Heartbeat()
     {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            longestGapMs = std::max(longestGapMs, sinceLastTick.restart());
-        });
+        QObject::connect(&timer, &QTimer::timeout,
+                         [this] { longestGapMs = std::max(longestGapMs, sinceLastTick.restart()); });
         sinceLastTick.start();
         timer.start(20);
     }
@@ -95,8 +93,7 @@ private:
     qint64 longestGapMs = 0;
 };
 
-class PlaybackTest : public ::testing::Test
-{
+class PlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -126,7 +123,10 @@ protected:
     }
 
     template <typename T>
-    T* widget(const char* name) const { return dialog.findChild<T*>(name); }
+    T* widget(const char* name) const
+    {
+        return dialog.findChild<T*>(name);
+    }
     QSpinBox* recordBox() const { return widget<QSpinBox>("spinBoxCurEvent"); }
     QString text(const char* label) const { return widget<QLabel>(label)->text(); }
     int progress() const { return widget<QProgressBar>("progressBarDecoded")->value(); }
@@ -229,8 +229,8 @@ TEST_F(PlaybackTest, ChosenFileIsMappedAndItsFirstRecordFetched)
     QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, WaitMs);
     EXPECT_EQ(blocks.first(), records.first());
     EXPECT_TRUE(messages.contains(QtDebugMsg, QString("Source file '%1' was opened").arg(path)));
-    EXPECT_TRUE(messages.contains(QtDebugMsg,
-        QString("updateFileMap completed: parsed %1/%1 bytes; 5 event records").arg(info.size())));
+    EXPECT_TRUE(messages.contains(
+        QtDebugMsg, QString("updateFileMap completed: parsed %1/%1 bytes; 5 event records").arg(info.size())));
 }
 
 TEST_F(PlaybackTest, SteppingAndPlayingBothWaysFetchEveryRecordInOrder)
@@ -263,8 +263,8 @@ TEST_F(PlaybackTest, MissingFileGivesAnEmptyMapAndTheDialogGoesOn)
     QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("0"), WaitMs);
     EXPECT_EQ(text("labelFileSize"), "0 bytes");
     EXPECT_FALSE(recordBox()->isEnabled());
-    EXPECT_TRUE(messages.contains(QtWarningMsg,
-        QString("Failed to open file '%1': No such file or directory").arg(path)));
+    EXPECT_TRUE(
+        messages.contains(QtWarningMsg, QString("Failed to open file '%1': No such file or directory").arg(path)));
     EXPECT_TRUE(blocks.isEmpty());
     expectAGoodFileStillPlays();
 }
@@ -318,8 +318,7 @@ TEST_F(PlaybackTest, DamagedShortFileEndsTheMapWithoutARecordAndTheDialogGoesOn)
     qToLittleEndian(quint32(0xDEADBEEF), records[2].data());
     choose(writeFile("damaged.dat", joined(records)));
 
-    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0xdeadbeef"),
-                             WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0xdeadbeef"), WaitMs);
     // The scan stopped before its first progress report: nothing to play.
     QTest::qWait(100);
     EXPECT_EQ(text("labelRecords"), "");
@@ -331,8 +330,7 @@ TEST_F(PlaybackTest, DamagedShortFileEndsTheMapWithoutARecordAndTheDialogGoesOn)
 // The scan reports progress at most every 3 s. Large files on slow disks take
 // that long; here a busy reader thread does, since every 1,000,000-byte
 // checkpoint then spends its whole 100 ms event slice.
-class LongScanTest : public PlaybackTest
-{
+class LongScanTest : public PlaybackTest {
 protected:
     void SetUp() override
     {
@@ -398,8 +396,7 @@ TEST_F(LongScanTest, DamageLateInALongFileLeavesThePartialMapPlayable)
     }
     choose(path);
 
-    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"),
-                             2 * WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), 2 * WaitMs);
     // The dialog keeps what the last progress report said.
     const int playable = recordBox()->maximum();
     EXPECT_TRUE(recordBox()->isEnabled());
@@ -411,8 +408,7 @@ TEST_F(LongScanTest, DamageLateInALongFileLeavesThePartialMapPlayable)
     playAndWaitForStop("pushButtonForward");
     QTRY_COMPARE_WITH_TIMEOUT(text("labelEvNum"), QString::number(playable), WaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 4, WaitMs);
-    EXPECT_EQ(receivedEvNums(), (QList<quint32>{1, quint32(playable - 2), quint32(playable - 1),
-                                                quint32(playable)}));
+    EXPECT_EQ(receivedEvNums(), (QList<quint32>{1, quint32(playable - 2), quint32(playable - 1), quint32(playable)}));
 }
 
 TEST_F(PlaybackTest, TenGigabyteSparseFileIsMappedWhole)

@@ -20,8 +20,7 @@
 
 namespace {
 
-class FileReaderDialogTest : public ::testing::Test
-{
+class FileReaderDialogTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(temp.isValid()); }
 
@@ -64,8 +63,7 @@ protected:
     TempSettings temp;
     ViewerSettings settings;
     std::unique_ptr<FileReaderDialog> dialog = std::make_unique<FileReaderDialog>(&settings);
-    std::unique_ptr<QSignalSpy> requests =
-        std::make_unique<QSignalSpy>(dialog.get(), &FileReaderDialog::changeRecord);
+    std::unique_ptr<QSignalSpy> requests = std::make_unique<QSignalSpy>(dialog.get(), &FileReaderDialog::changeRecord);
 };
 
 TEST_F(FileReaderDialogTest, StartsWithNoFileAndTheFormsDefaults)

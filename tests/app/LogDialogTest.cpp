@@ -56,8 +56,7 @@ TEST(LogDialogTest, LineIsShownUnchangedAndWrittenEscapedAtInfoLevel)
     EXPECT_EQ(textArea(dialog)->toPlainText(), line);
     const QStringList info = capture.lines(QtInfoMsg);
     ASSERT_EQ(info.size(), 1);
-    EXPECT_EQ(info.first(),
-              "\"[MW] change source from \\\"Nimbus #1\\\" to Qol #2 (data flow:0)\"");
+    EXPECT_EQ(info.first(), "\"[MW] change source from \\\"Nimbus #1\\\" to Qol #2 (data flow:0)\"");
 }
 
 } // namespace

@@ -16,8 +16,7 @@
 
 #include <memory>
 
-class MainWindowFixture : public ::testing::Test
-{
+class MainWindowFixture : public ::testing::Test {
 protected:
     static constexpr int DecodeTimeoutMs = 60000;
 
@@ -51,8 +50,8 @@ protected:
     template <typename Arg>
     void callSlot(const char* slot, const char* typeName, const Arg& arg)
     {
-        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), slot, Qt::DirectConnection,
-                                              QGenericArgument(typeName, &arg)));
+        ASSERT_TRUE(
+            QMetaObject::invokeMethod(window.get(), slot, Qt::DirectConnection, QGenericArgument(typeName, &arg)));
     }
 
     TempSettings temp;

@@ -36,16 +36,14 @@ constexpr quint32 FileSerial = 0x00F1E5E1;
 
 // Every event the window draws, noted by the event label it sets ("Ev:N");
 // draws are at least half a second apart, so polling misses none.
-class DrawWatch
-{
+class DrawWatch {
 public:
     struct Draw {
         qint64 atMs;
         quint32 evNum;
     };
 
-    explicit DrawWatch(const QLabel* label)
-        : label(label)
+    explicit DrawWatch(const QLabel* label) : label(label)
     {
         clock.start();
         QObject::connect(&poll, &QTimer::timeout, [this] { look(); });
@@ -62,7 +60,7 @@ private:
         if (text == lastText || !text.startsWith("Ev:"))
             return;
         lastText = text;
-        draws.append({ clock.elapsed(), text.mid(3).toUInt() });
+        draws.append({clock.elapsed(), text.mid(3).toUInt()});
     }
 
     const QLabel* label;
@@ -74,12 +72,9 @@ private:
 
 // Answers the source program dialog: picks the program of this type and index
 // when the dialog lists it (OK), or cancels when it does not list it yet.
-class ProgramPicker
-{
+class ProgramPicker {
 public:
-    ProgramPicker(const QString& type, const QString& index)
-        : type(type)
-        , index(index)
+    ProgramPicker(const QString& type, const QString& index) : type(type), index(index)
     {
         QObject::connect(&poll, &QTimer::timeout, [this] { answerIfOpen(); });
         poll.start(10);
@@ -107,8 +102,7 @@ private:
     QTimer poll;
 };
 
-class MainWindowLiveTest : public MainWindowFixture
-{
+class MainWindowLiveTest : public MainWindowFixture {
 protected:
     // A program index no other test of the namespace announces.
     static QString uniqueIndex(const char* tag)
@@ -121,8 +115,8 @@ protected:
                                                 const QStringList& more = {})
     {
         auto sim = std::make_unique<SimProcess>();
-        const QStringList arguments { "--type", type, "--index", index, "--name", name, "--boards", "1",
-                                      "--channels", "8", "--samples", "256", "--rate", "20" };
+        const QStringList arguments{"--type", type,         "--index", index,       "--name", name,     "--boards",
+                                    "1",      "--channels", "8",       "--samples", "256",    "--rate", "20"};
         EXPECT_TRUE(sim->start(arguments + more)) << "ravel-daq-sim did not start";
         return sim;
     }
@@ -175,10 +169,10 @@ protected:
     // "[MW] change interface from OLD to HOST:PORT".
     QString waitForInterfaceChange(const QString& from, quint16 to)
     {
-        const QStringList captured
-            = waitForLog(QString("\\[MW\\] change interface from %1 to (\\d+\\.\\d+\\.\\d+\\.\\d+):%2")
-                             .arg(QRegularExpression::escape(from))
-                             .arg(to));
+        const QStringList captured =
+            waitForLog(QString("\\[MW\\] change interface from %1 to (\\d+\\.\\d+\\.\\d+\\.\\d+):%2")
+                           .arg(QRegularExpression::escape(from))
+                           .arg(to));
         return captured.value(1);
     }
 
@@ -311,7 +305,7 @@ TEST_F(MainWindowLiveTest, FollowsAMovedPortAndAProgramThatDiesAndComesBack)
     // Back on the same port: found by the next retry, nothing announced
     // changes the endpoint.
     const int logsBefore = logs->size();
-    sim = startSim("Nimbus", index, "moving sim", { "--port", QString::number(movedPort) });
+    sim = startSim("Nimbus", index, "moving sim", {"--port", QString::number(movedPort)});
     QElapsedTimer back;
     back.start();
     QTRY_COMPARE_WITH_TIMEOUT(sourceStyle(), Connected, TimeoutMs);

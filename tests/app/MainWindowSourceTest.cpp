@@ -45,11 +45,9 @@ ProgramDescription program(ProgramType type, const QString& index, const QVector
 
 // Answers the source program dialog each time it comes up, with the answers
 // in order (true: OK, false: Cancel).
-class DialogAnswerer
-{
+class DialogAnswerer {
 public:
-    explicit DialogAnswerer(QList<bool> answers)
-        : answers(std::move(answers))
+    explicit DialogAnswerer(QList<bool> answers) : answers(std::move(answers))
     {
         QObject::connect(&poll, &QTimer::timeout, [this] { answerIfOpen(); });
         poll.start(10);
@@ -73,8 +71,7 @@ private:
     QTimer poll;
 };
 
-class MainWindowSourceTest : public MainWindowFixture
-{
+class MainWindowSourceTest : public MainWindowFixture {
 protected:
     void saveChoice(const QString& type, const QString& index, const QString& interfaceType)
     {
@@ -97,16 +94,15 @@ protected:
 TEST(MainWindowSourceChoice, InterfaceOfAProgram)
 {
     // A Qol program's data flow does not count.
-    EXPECT_TRUE(MainWindow::chooseInterface(program(QolProgram, "1", { endpoint(DataFlowInterface, 5000) }))
-                    .type.isEmpty());
+    EXPECT_TRUE(
+        MainWindow::chooseInterface(program(QolProgram, "1", {endpoint(DataFlowInterface, 5000)})).type.isEmpty());
     // A Nimbus program falls back to its free data flow.
-    const ProgramDescription nimbus
-        = program(NimbusProgram, "1",
-                  { endpoint(MonitorDataFlowInterface, 5001, false), endpoint(DataFlowInterface, 5002) });
+    const ProgramDescription nimbus = program(
+        NimbusProgram, "1", {endpoint(MonitorDataFlowInterface, 5001, false), endpoint(DataFlowInterface, 5002)});
     EXPECT_EQ(MainWindow::chooseInterface(nimbus).type, "data flow");
     EXPECT_EQ(MainWindow::chooseInterface(nimbus).port, 5002u);
     // A free monitor output comes first.
-    const ProgramDescription qol = program(QolProgram, "3", { endpoint(MonitorDataFlowInterface, 5003) });
+    const ProgramDescription qol = program(QolProgram, "3", {endpoint(MonitorDataFlowInterface, 5003)});
     EXPECT_EQ(MainWindow::chooseInterface(qol).type, "Monitor output data flow");
 
     EXPECT_EQ(MainWindow::programDisplayName(nimbus), "Nimbus #1");
@@ -128,12 +124,12 @@ TEST_F(MainWindowSourceTest, OnlyProgramsWithAUsableInterfaceAreOffered)
 {
     openWindow();
     QAction* connectAction = action("actionConnect_to_data_source");
-    discovered(program(QolProgram, "1", { endpoint(DataFlowInterface, 5000) }));
+    discovered(program(QolProgram, "1", {endpoint(DataFlowInterface, 5000)}));
     EXPECT_FALSE(connectAction->isEnabled());
-    discovered(program(ZelSystemProgram, "1", { endpoint(MonitorDataFlowInterface, 5000) }));
+    discovered(program(ZelSystemProgram, "1", {endpoint(MonitorDataFlowInterface, 5000)}));
     EXPECT_FALSE(connectAction->isEnabled());
     discovered(program(NimbusProgram, "1",
-                       { endpoint(MonitorDataFlowInterface, 5001, false), endpoint(DataFlowInterface, 5002) }));
+                       {endpoint(MonitorDataFlowInterface, 5001, false), endpoint(DataFlowInterface, 5002)}));
     EXPECT_TRUE(connectAction->isEnabled());
 }
 
@@ -149,7 +145,7 @@ TEST_F(MainWindowSourceTest, SavedChoiceIsResumedReadOverTcpAndDropped)
     EXPECT_TRUE(action("actionDisconnect_from_program")->isEnabled());
 
     QSignalSpy logs(window.get(), &MainWindow::addLog);
-    const ProgramDescription source = program(NimbusProgram, "2", { endpoint(MonitorDataFlowInterface, port) });
+    const ProgramDescription source = program(NimbusProgram, "2", {endpoint(MonitorDataFlowInterface, port)});
     discovered(source);
     ASSERT_EQ(logs.size(), 1);
     EXPECT_EQ(logs[0][0].toString(), QString("[MW] change interface from :0 to 127.0.0.1:%1").arg(port));
@@ -158,7 +154,7 @@ TEST_F(MainWindowSourceTest, SavedChoiceIsResumedReadOverTcpAndDropped)
     QTcpSocket* peer = server.nextPendingConnection();
     QTRY_COMPARE_WITH_TIMEOUT(sourceStyle(), QString("QLabel { color : darkGreen; }"), DecodeTimeoutMs);
 
-    SampleGenerator generator(SampleGenerator::Options {});
+    SampleGenerator generator(SampleGenerator::Options{});
     peer->write(EventEncoder::encodeEvent(generator.nextEvent(), false));
     QTRY_COMPARE_WITH_TIMEOUT(label("eventLabel")->text(), QString("Ev:1"), DecodeTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(label("tcpStatusLabel")->text().contains("bytes"), DecodeTimeoutMs);
@@ -179,10 +175,10 @@ TEST_F(MainWindowSourceTest, ProgramChosenInTheDialogBecomesTheSourceOnce)
     openWindow();
     QSignalSpy logs(window.get(), &MainWindow::addLog);
     discovered(program(NimbusProgram, "1",
-                       { endpoint(MonitorDataFlowInterface, 5001, false), endpoint(DataFlowInterface, 5002) }));
+                       {endpoint(MonitorDataFlowInterface, 5001, false), endpoint(DataFlowInterface, 5002)}));
 
     {
-        DialogAnswerer answerer({ true });
+        DialogAnswerer answerer({true});
         action("actionConnect_to_data_source")->trigger();
         EXPECT_EQ(answerer.shown, 1);
     }
@@ -198,7 +194,7 @@ TEST_F(MainWindowSourceTest, ProgramChosenInTheDialogBecomesTheSourceOnce)
 
     // The source again: refused, and the dialog comes back until cancelled.
     MessageCapture messages;
-    DialogAnswerer answerer({ true, false });
+    DialogAnswerer answerer({true, false});
     action("actionConnect_to_data_source")->trigger();
     EXPECT_EQ(answerer.shown, 2);
     EXPECT_TRUE(messages.contains(QtWarningMsg, "Selected program has no free interface"));

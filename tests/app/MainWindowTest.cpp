@@ -84,8 +84,7 @@ QVector<double> minus(QVector<double> samples, double baseline)
     return samples;
 }
 
-class MainWindowTest : public MainWindowFixture
-{
+class MainWindowTest : public MainWindowFixture {
 protected:
     void SetUp() override
     {
@@ -156,8 +155,8 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedAndEveryBoardDrawn)
     // Two boards: indices 0..63 and 64..127 by channel key.
     EXPECT_EQ(attachedCurveCount(plot), 128);
     EXPECT_EQ(curveName(plot->curve(0)), "a1b2c3d:1(b)");
-    EXPECT_EQ(curveName(plot->curve(1)), "a1b2c3d:2");   // stored baseline 0
-    EXPECT_EQ(curveName(plot->curve(2)), "a1b2c3d:3");   // no stored baseline
+    EXPECT_EQ(curveName(plot->curve(1)), "a1b2c3d:2"); // stored baseline 0
+    EXPECT_EQ(curveName(plot->curve(2)), "a1b2c3d:3"); // no stored baseline
     EXPECT_EQ(curveName(plot->curve(5)), "a1b2c3d:6(b)");
     EXPECT_EQ(curveName(plot->curve(63)), "a1b2c3d:64");
     EXPECT_EQ(curveName(plot->curve(64)), "a1b2c3e:1");
@@ -259,14 +258,9 @@ TEST_F(MainWindowTest, PlayingForwardDrawsUpToTheLastRecordAndStops)
 }
 
 // Notes which curve data of channel 0 each paint of the canvas showed.
-class PaintedData : public QObject
-{
+class PaintedData : public QObject {
 public:
-    explicit PaintedData(WaveformPlot* plot)
-        : plot(plot)
-    {
-        plot->canvas()->installEventFilter(this);
-    }
+    explicit PaintedData(WaveformPlot* plot) : plot(plot) { plot->canvas()->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Paint)
@@ -397,7 +391,8 @@ TEST(MainWindowAbout, HeadingCarriesTheRevisionAfterItsLastColon)
 {
     EXPECT_TRUE(MainWindow::aboutText(MainWindow::BuildRevision)
                     .startsWith("<h1>Ravel-Viewer</h1><h2>Version 1.0, rev. Unversioned directory</h2>"));
-    EXPECT_TRUE(MainWindow::aboutText("1234:1250M").startsWith("<h1>Ravel-Viewer</h1><h2>Version 1.0, rev. 1250M</h2>"));
+    EXPECT_TRUE(
+        MainWindow::aboutText("1234:1250M").startsWith("<h1>Ravel-Viewer</h1><h2>Version 1.0, rev. 1250M</h2>"));
     EXPECT_TRUE(MainWindow::aboutText("1234:").startsWith("<h1>Ravel-Viewer</h1><h2>Version 1.0</h2>"));
 }
 
@@ -433,11 +428,14 @@ TEST_F(MainWindowTest, ShutdownWithAStuckWorkerEndsWithinTheSharedBudget)
 #endif
     stuck->moveToThread(analyzerThread);
     static std::atomic<bool> entered{false};
-    QMetaObject::invokeMethod(stuck, [] {
-        entered = true;
-        for (;;)
-            QThread::msleep(20);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        stuck,
+        [] {
+            entered = true;
+            for (;;)
+                QThread::msleep(20);
+        },
+        Qt::QueuedConnection);
     QTRY_VERIFY_WITH_TIMEOUT(entered.load(), DecodeTimeoutMs);
 
     MessageCapture messages;

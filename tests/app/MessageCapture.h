@@ -7,8 +7,7 @@
 
 #include <mutex>
 
-class MessageCapture
-{
+class MessageCapture {
 public:
     MessageCapture()
     {

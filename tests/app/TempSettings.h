@@ -10,11 +10,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-class TempSettings
-{
+class TempSettings {
 public:
-    TempSettings()
-        : savedAppName(QCoreApplication::applicationName())
+    TempSettings() : savedAppName(QCoreApplication::applicationName())
     {
         QCoreApplication::setApplicationName("Ravel-Viewer");
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());

@@ -17,11 +17,10 @@
 namespace {
 
 constexpr int FileEvents = 6;
-constexpr quint32 FirstFileEvent = 9001;  // far from the simulator's numbers
-constexpr int SlowTimeoutMs = 30000;      // valgrind runs this 20 to 50 times slower
+constexpr quint32 FirstFileEvent = 9001; // far from the simulator's numbers
+constexpr int SlowTimeoutMs = 30000;     // valgrind runs this 20 to 50 times slower
 
-class ViewerSessionTest : public MainWindowFixture
-{
+class ViewerSessionTest : public MainWindowFixture {
 protected:
     void saveSimulatorAsSource()
     {
@@ -59,8 +58,8 @@ protected:
 TEST_F(ViewerSessionTest, LiveSourceThenFilePlaybackThenClose)
 {
     SimProcess sim;
-    ASSERT_TRUE(sim.start({ "--type", "Nimbus", "--index", "7", "--boards", "1", "--channels", "8",
-                            "--samples", "128", "--rate", "5" }));
+    ASSERT_TRUE(sim.start(
+        {"--type", "Nimbus", "--index", "7", "--boards", "1", "--channels", "8", "--samples", "128", "--rate", "5"}));
     saveSimulatorAsSource();
     openWindow();
 

@@ -35,8 +35,7 @@ void expectAbsentValues(const ViewerSettings& s)
     EXPECT_TRUE(s.lastFile.isEmpty());
 }
 
-class ViewerSettingsTest : public ::testing::Test
-{
+class ViewerSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(temp.isValid()); }
     TempSettings temp;
@@ -137,7 +136,6 @@ TEST_F(ViewerSettingsTest, BinaryJunkOrAnUnreadableFileLoadsAbsentKeys)
     ViewerSettings loaded = sampleSettings();
     loaded.loadSettings();
     expectAbsentValues(loaded);
-
 }
 
 TEST_F(ViewerSettingsTest, UnreadableStoreLoadsAbsentKeysAndSavingFailsQuietly)

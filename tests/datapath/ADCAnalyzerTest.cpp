@@ -28,7 +28,8 @@ QByteArray boardHeader(quint64 mask, quint32 timeHigh = 0, quint32 flagsAndLow =
 }
 
 // A waveform block with raw sample words.
-QByteArray channel(quint32 ch, std::initializer_list<quint32> sampleWords, quint32 timeHigh = 0, quint32 timeLowWord = 0)
+QByteArray channel(quint32 ch, std::initializer_list<quint32> sampleWords, quint32 timeHigh = 0,
+                   quint32 timeLowWord = 0)
 {
     return E::nimbusBlock(ChannelWaveformBlock, ch, words({timeHigh, timeLowWord}) + words(sampleWords));
 }
@@ -70,9 +71,9 @@ TEST(ADCAnalyzerDecode, BoardHeaderAndChannelFields)
 {
     AnalyzerProbe probe;
     const quint64 mask = (quint64(1) << 63) | 0x4;
-    probe.feed(event(9, board(0xCAFE, boardHeader(mask, 0x12345678, 0xFFFFFFF3 /* low 0x3FFFFFFC, flags 3 */)
-                                          + channel(2, {0x80007FFF, 0x00017FFE}, 0xA, 0x7)
-                                          + channel(63, {}),
+    probe.feed(event(9, board(0xCAFE,
+                              boardHeader(mask, 0x12345678, 0xFFFFFFF3 /* low 0x3FFFFFFC, flags 3 */)
+                                  + channel(2, {0x80007FFF, 0x00017FFE}, 0xA, 0x7) + channel(63, {}),
                               0xBE)));
     ASSERT_EQ(probe.events.size(), 1) << probe.logs.join('\n').toStdString();
     const DeviceEvent b = probe.events[0].devices.value(0xCAFE);
@@ -85,7 +86,7 @@ TEST(ADCAnalyzerDecode, BoardHeaderAndChannelFields)
     ASSERT_EQ(b.channels.keys(), (QList<int>{2, 63}));
     const ChannelData c = b.channels[2];
     EXPECT_EQ(c.ch, 2);
-    EXPECT_EQ(c.time, (quint64(0xA) << 32) | 0x1);  // the low two bits of word 1 are dropped
+    EXPECT_EQ(c.time, (quint64(0xA) << 32) | 0x1); // the low two bits of word 1 are dropped
     EXPECT_EQ(c.samples, (QVector<double>{-32768, 32767, 1, 32766}));
     EXPECT_TRUE(b.channels[63].samples.isEmpty());
     EXPECT_EQ(c.spare16 + c.spare32a + c.spare32b, 0u);
@@ -95,7 +96,8 @@ TEST(ADCAnalyzerDecode, UnsignedSamplesAndOptionChangeAffectsOnlyLaterBlocks)
 {
     AnalyzerProbe probe;
     // Enough sample words that the wide decoding path and its tail both run.
-    const QByteArray ev = event(1, board(1, boardHeader(1) + channel(0, {0x80007FFF, 0, 0xFFFF0001, 0x12348000, 0x7FFF8000})));
+    const QByteArray ev =
+        event(1, board(1, boardHeader(1) + channel(0, {0x80007FFF, 0, 0xFFFF0001, 0x12348000, 0x7FFF8000})));
     const QByteArray firstPart = ev.left(ev.size() - 4);
     probe.feed(ev + firstPart);
     probe.analyzer.adcRawDataSignedUpdated(false);
@@ -113,7 +115,7 @@ TEST(ADCAnalyzerDecode, EdgeCasesOfBoardsAndChannels)
     // Device length 0 with mask 0 still yields a board; channel 64 sets mask bit 0;
     // a second block of a channel replaces the first; a repeated serial keeps the later record.
     probe.feed(event(1, board(5, QByteArray())));
-    probe.feed(event(2, board(5, boardHeader(0x1) + channel(64, {1}) )));
+    probe.feed(event(2, board(5, boardHeader(0x1) + channel(64, {1}))));
     probe.feed(event(3, board(6, boardHeader(0x2) + channel(1, {1}) + channel(1, {2}))
                             + board(6, boardHeader(0x1) + channel(0, {3}))));
     ASSERT_EQ(probe.events.size(), 3) << probe.logs.join('\n').toStdString();
@@ -139,14 +141,16 @@ TEST(ADCAnalyzerDecode, BoardWithoutHeaderUsesEarlierMask)
     EXPECT_EQ(second.channels.size(), 2);
     // Zero-length board against a non-zero earlier mask fails rule 7.
     probe.feed(event(2, board(3, QByteArray())));
-    EXPECT_EQ(probe.logs, QStringList{QStringLiteral("Format error: Got channel events (%1) doesn't correspont to adcChMask (%2)")
-                                          .arg(mask64(0), mask64(3))});
+    EXPECT_EQ(probe.logs,
+              QStringList{QStringLiteral("Format error: Got channel events (%1) doesn't correspont to adcChMask (%2)")
+                              .arg(mask64(0), mask64(3))});
 }
 
 TEST(ADCAnalyzerDecode, UnknownDeviceTypeAndTdcBlockAreSteppedOver)
 {
     AnalyzerProbe probe;
-    probe.feed(event(4, board(1, "12345678", 0x00) + board(2, boardHeader(0) + E::nimbusBlock(TdcBlock, 0, words({1, 2})))));
+    probe.feed(
+        event(4, board(1, "12345678", 0x00) + board(2, boardHeader(0) + E::nimbusBlock(TdcBlock, 0, words({1, 2})))));
     ASSERT_EQ(probe.events.size(), 1);
     EXPECT_EQ(probe.events[0].devices.keys(), QList<quint32>{2});
     EXPECT_TRUE(probe.events[0].devices[2].tdcHits.isEmpty());
@@ -166,19 +170,22 @@ public:
     {
         return {
             {"NoDeviceHeader", event(1, "1234"), "Format error: There is no data for KepDeviceHdr"},
-            {"NoDevicePayload", event(1, words({1, 100 | (0xD9u << 24)})), "Format error: There is no data for KepDevice payload"},
+            {"NoDevicePayload", event(1, words({1, 100 | (0xD9u << 24)})),
+             "Format error: There is no data for KepDevice payload"},
             {"Subtype3", event(1, board(1, E::nimbusBlock(InvalidBlock, 0, {}))),
              "Format error: Invalid subtype number in Nimbus header: 3."},
             {"Subtype0Size", event(1, board(1, E::nimbusBlock(BoardHeaderBlock, 0, words({0, 0, 0})))),
              "Format error: Invalid size(12 Bytes) of Nimbus subtype=0 block; should be 16 Bytes."},
             {"Subtype1Size", event(1, board(1, boardHeader(1) + E::nimbusBlock(ChannelWaveformBlock, 0, words({0})))),
              "Format error: Invalid size(4 Bytes) of Nimbus subtype=1 block; should be >=8 Bytes."},
-            {"BlockRunsPastDevice", event(1, board(1, boardHeader(1) + words({nimbusHeader(ChannelWaveformBlock, 5, 0)}))),
+            {"BlockRunsPastDevice",
+             event(1, board(1, boardHeader(1) + words({nimbusHeader(ChannelWaveformBlock, 5, 0)}))),
              "Format error: Sum of sizes of Nimbus blocks(44) isn't equal to one declared in KepDevice header(24)"},
             {"BlockHeaderRunsPastDevice", event(1, board(1, boardHeader(0) + "xy") + "zw"),
              "Format error: Sum of sizes of Nimbus blocks(24) isn't equal to one declared in KepDevice header(22)"},
             {"ChannelMask", event(1, board(1, boardHeader(0x5) + channel(0, {}))),
-             QStringLiteral("Format error: Got channel events (%1) doesn't correspont to adcChMask (%2)").arg(mask64(1), mask64(5))},
+             QStringLiteral("Format error: Got channel events (%1) doesn't correspont to adcChMask (%2)")
+                 .arg(mask64(1), mask64(5))},
             {"WrongSync", QByteArray("ABCDEFGHIJKL"), "Format error: wrong KEP_SYNC_WORD: 44434241; at file pos:0"},
             {"StartRecord", E::encodeStartRecord("abcd"), "Format error: wrong KEP_SYNC_WORD: 72617453; at file pos:0"},
             {"HugeEventLength", words({KEP_SYNC_WORD, ADCAnalyzer::MaxRecordLength + 1, 1}),
@@ -229,8 +236,9 @@ TEST(ADCAnalyzerResync, SearchStartsFromFailedEventAndSkipsItsRest)
     const QString text = "Format error: Invalid subtype number in Nimbus header: 3.";
     EXPECT_EQ(probe.logs, (QStringList{text, text}));
     const int badStart = simpleEvent(1).size();
-    EXPECT_EQ(AnalyzerProbe::diagnostics(),
-              QStringList{QStringLiteral("Syncword found at 0x%1; shift:0x%2").arg(badStart, 0, 16).arg(bad.size(), 0, 16)});
+    EXPECT_EQ(
+        AnalyzerProbe::diagnostics(),
+        QStringList{QStringLiteral("Syncword found at 0x%1; shift:0x%2").arg(badStart, 0, 16).arg(bad.size(), 0, 16)});
     ASSERT_EQ(probe.events.size(), 2);
     EXPECT_EQ(probe.events[1].evNum, 3u);
     EXPECT_EQ(probe.positions.keys(), (QList<quint32>{0, quint32(badStart + bad.size() + 16)}));
@@ -267,7 +275,7 @@ TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)
     EXPECT_EQ(live.positions.size(), 2);
     ASSERT_EQ(live.events.size(), 1);
     EXPECT_EQ(live.events[0].evNum, 1u);
-    QThread::msleep(ADCAnalyzer::LiveEmitIntervalMs + 50);  // the interval itself is what is tested
+    QThread::msleep(ADCAnalyzer::LiveEmitIntervalMs + 50); // the interval itself is what is tested
     live.feed(simpleEvent(3));
     ASSERT_EQ(live.events.size(), 2);
     EXPECT_EQ(live.events[1].evNum, 3u);
@@ -283,9 +291,9 @@ TEST(ADCAnalyzerStream, OnePermitAndOneMapPerBlock)
     probe.semaphore.acquire(50);
     int maps = 0;
     QObject::connect(&probe.analyzer, &ADCAnalyzer::eventMapUpdated, [&maps] { ++maps; });
-    probe.feed(simpleEvent(1).left(5));      // partial
-    probe.feed(QByteArray(20, 'x'));         // format error
-    probe.feed(simpleEvent(2));              // whole event
+    probe.feed(simpleEvent(1).left(5)); // partial
+    probe.feed(QByteArray(20, 'x'));    // format error
+    probe.feed(simpleEvent(2));         // whole event
     EXPECT_EQ(probe.semaphore.available(), 3);
     EXPECT_EQ(maps, 3);
 }

@@ -12,13 +12,12 @@
 class AnalyzerProbe {
 public:
     struct Block {
-        int fedUpTo;     // stream bytes fed after this block
-        int logLines;    // addLog lines this block caused
-        int decoded;     // position map entries after this block
+        int fedUpTo;  // stream bytes fed after this block
+        int logLines; // addLog lines this block caused
+        int decoded;  // position map entries after this block
     };
 
-    explicit AnalyzerProbe(bool fromFile = true)
-        : semaphore(50), analyzer(&semaphore, nullptr)
+    explicit AnalyzerProbe(bool fromFile = true) : semaphore(50), analyzer(&semaphore, nullptr)
     {
         analyzer.dataSourceUpdated(fromFile);
         QObject::connect(&analyzer, &ADCAnalyzer::eventDataUpdated, [this](const EventData& e) { events.append(e); });

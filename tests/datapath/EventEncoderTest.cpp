@@ -5,9 +5,9 @@
 #include "datapath/StreamFormat.h"
 #include "tests/datapath/AnalyzerProbe.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -40,12 +40,20 @@ TEST(EventEncoder, RecordLayouts)
     ChannelData channel;
     channel.ch = 65;
     channel.time = 0x0000000A00000003ull;
-    channel.samples = {1, -2, 3};   // odd: padded with one zero sample
+    channel.samples = {1, -2, 3}; // odd: padded with one zero sample
     board.channels.insert(65, channel);
     EXPECT_EQ(EventEncoder::encodeDevice(board).toHex(),
-              "04030201" "280000d9"                       // serial; length 40, default type
-              "10000000" "05000000" "06000000" "0200000000000000"  // board header, mask bit 1
-              "11000041" "0a000000" "0c000000" "feff0100" "00000300");
+              "04030201"
+              "280000d9" // serial; length 40, default type
+              "10000000"
+              "05000000"
+              "06000000"
+              "0200000000000000" // board header, mask bit 1
+              "11000041"
+              "0a000000"
+              "0c000000"
+              "feff0100"
+              "00000300");
 }
 
 TEST(EventEncoder, SampleCodesRoundAndClamp)

@@ -9,8 +9,7 @@
 
 #include <mutex>
 
-class MessageLog
-{
+class MessageLog {
 public:
     struct Line {
         QtMsgType type;

@@ -7,8 +7,8 @@
 #include "datapath/StreamFormat.h"
 #include "tests/datapath/AnalyzerProbe.h"
 
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -16,7 +16,7 @@ namespace {
 // and where its pieces (records or damage) begin and end.
 struct TestStream {
     QByteArray bytes;
-    QMap<quint32, EventData> intact;   // absolute position -> event
+    QMap<quint32, EventData> intact; // absolute position -> event
     QVector<int> pieceEnds;
 
     void addEvent(const EventData& event)
@@ -77,7 +77,7 @@ TestStream buildStream(const std::function<void(TestStream&, GeneratedEvents&)>&
 
 struct Damage {
     const char* name;
-    bool keepsAlignment;   // the stream after it stays on even offsets
+    bool keepsAlignment; // the stream after it stays on even offsets
     std::function<void(TestStream&, GeneratedEvents&)> apply;
 };
 
@@ -88,17 +88,22 @@ QVector<Damage> damages()
         {"Clean", true, [](TestStream&, GeneratedEvents&) {}},
         {"EvenGarbage", true, [=](TestStream& s, GeneratedEvents&) { addBroken(s, "GARBAGE!xy"); }},
         {"OddGarbage", false, [=](TestStream& s, GeneratedEvents&) { addBroken(s, "GARBA"); }},
-        {"StartRecord", true, [=](TestStream& s, GeneratedEvents&) { addBroken(s, EventEncoder::encodeStartRecord("run1")); }},
-        {"InvalidSubtype", true, [=](TestStream& s, GeneratedEvents&) {
-             addBroken(s, EventEncoder::eventRecord(7, EventEncoder::deviceRecord(1, 0xD9, EventEncoder::nimbusBlock(3, 0, "abcd"))));
+        {"StartRecord", true,
+         [=](TestStream& s, GeneratedEvents&) { addBroken(s, EventEncoder::encodeStartRecord("run1")); }},
+        {"InvalidSubtype", true,
+         [=](TestStream& s, GeneratedEvents&) {
+             addBroken(s, EventEncoder::eventRecord(
+                              7, EventEncoder::deviceRecord(1, 0xD9, EventEncoder::nimbusBlock(3, 0, "abcd"))));
          }},
-        {"ChannelMask", true, [=](TestStream& s, GeneratedEvents&) {
-             addBroken(s, EventEncoder::eventRecord(7, EventEncoder::deviceRecord(1, 0xD9, EventEncoder::boardHeaderBlock(0, 0, 0, 0xF))));
+        {"ChannelMask", true,
+         [=](TestStream& s, GeneratedEvents&) {
+             addBroken(s, EventEncoder::eventRecord(
+                              7, EventEncoder::deviceRecord(1, 0xD9, EventEncoder::boardHeaderBlock(0, 0, 0, 0xF))));
          }},
-        {"TruncatedEvent", true, [=](TestStream& s, GeneratedEvents& gen) {
-             addBroken(s, EventEncoder::encodeEvent(gen.next()).chopped(24));
-         }},
-        {"HugeLength", true, [=](TestStream& s, GeneratedEvents&) {
+        {"TruncatedEvent", true,
+         [=](TestStream& s, GeneratedEvents& gen) { addBroken(s, EventEncoder::encodeEvent(gen.next()).chopped(24)); }},
+        {"HugeLength", true,
+         [=](TestStream& s, GeneratedEvents&) {
              QByteArray header;
              for (quint32 w : {StreamFormat::KEP_SYNC_WORD, 0x7FFFFFFFu, 3u})
                  EventEncoder::appendWord(header, w);
@@ -191,4 +196,6 @@ TEST_P(StreamSplit, EveryBlockSizeAgreesWithTheWholeStream)
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, StreamSplit, ::testing::Range(0, int(damages().size())),
-                         [](const ::testing::TestParamInfo<int>& info) { return std::string(damages()[info.param].name); });
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(damages()[info.param].name);
+                         });

@@ -8,8 +8,7 @@
 
 namespace {
 
-class DeviceSettingsTest : public ::testing::Test
-{
+class DeviceSettingsTest : public ::testing::Test {
 protected:
     // Writes key=value pairs (keys with their group path) and loads serial
     // 0x0A1B2C3D, type 0xD4 from the store.
@@ -62,8 +61,12 @@ TEST_F(DeviceSettingsTest, MissingGroupOrIdentityKeepsDefaults)
 
 TEST_F(DeviceSettingsTest, ChannelListsEndAtTheFirstGap)
 {
-    const DeviceSettings model = load({{key("en.0"), true}, {key("en.1"), false}, {key("en.3"), true},
-                                       {key("thr.0"), 120}, {key("zsThr.1"), 7}, {key("trig.0"), true}});
+    const DeviceSettings model = load({{key("en.0"), true},
+                                       {key("en.1"), false},
+                                       {key("en.3"), true},
+                                       {key("thr.0"), 120},
+                                       {key("zsThr.1"), 7},
+                                       {key("trig.0"), true}});
     EXPECT_EQ(model.channelEnabled(), (QMap<int, bool>{{0, true}, {1, false}}));
     EXPECT_EQ(model.thresholds(), (QMap<int, int>{{0, 120}}));
     EXPECT_TRUE(model.zsThresholds().isEmpty());
@@ -72,18 +75,28 @@ TEST_F(DeviceSettingsTest, ChannelListsEndAtTheFirstGap)
 
 TEST_F(DeviceSettingsTest, BaselinesFromParsableKeysOnly)
 {
-    const DeviceSettings model = load({{key("baseline.12"), 300}, {key("baseline.x"), 5}, {key("baseline.3"), "abc"},
-                                       {key("baseline.0"), -40}, {key("Baseline.1"), 9}, {key("baseline."), 1}});
+    const DeviceSettings model = load({{key("baseline.12"), 300},
+                                       {key("baseline.x"), 5},
+                                       {key("baseline.3"), "abc"},
+                                       {key("baseline.0"), -40},
+                                       {key("Baseline.1"), 9},
+                                       {key("baseline."), 1}});
     EXPECT_EQ(model.baselines(), (QMap<int, int>{{0, -40}, {12, 300}}));
 }
 
 TEST_F(DeviceSettingsTest, ScalarsAndNestedGroupsLoad)
 {
-    const DeviceSettings model = load({{key("hwStr"), "rev B"}, {key("enabled"), false}, {key("readcellnumber"), 2048},
-                                       {key("ad5622_level"), 70000}, {key("trigsetup"), "garbage"},
-                                       {key("Sparse/en"), true}, {key("Sparse/pointNumber"), 16},
-                                       {key("DSP/en"), true}, {key("DSP/FIR/en"), true},
-                                       {key("DSP/BLC/thr"), 55}, {key("DSP/BLC/MAF/en"), true},
+    const DeviceSettings model = load({{key("hwStr"), "rev B"},
+                                       {key("enabled"), false},
+                                       {key("readcellnumber"), 2048},
+                                       {key("ad5622_level"), 70000},
+                                       {key("trigsetup"), "garbage"},
+                                       {key("Sparse/en"), true},
+                                       {key("Sparse/pointNumber"), 16},
+                                       {key("DSP/en"), true},
+                                       {key("DSP/FIR/en"), true},
+                                       {key("DSP/BLC/thr"), 55},
+                                       {key("DSP/BLC/MAF/en"), true},
                                        {key("DSP/BLC/MAF/tap_sel"), 4}});
     EXPECT_EQ(model.hwStr(), "rev B");
     EXPECT_FALSE(model.isEnabled());
@@ -112,7 +125,8 @@ TEST_F(DeviceSettingsTest, FirPresetGroupSuppliesCoefficients)
     EXPECT_EQ(missing.firCoefficients(), DeviceSettings::defaultFirCoefficients());
 
     QList<QPair<QString, QVariant>> values{{key("DSP/FIR/presetKey"), "lowpass"},
-                                           {"FIR_lowpass/coef.0", 100}, {"FIR_lowpass/coef.1", 200},
+                                           {"FIR_lowpass/coef.0", 100},
+                                           {"FIR_lowpass/coef.1", 200},
                                            {"FIR_lowpass/coef.3", 9}};
     for (int n = 0; n < 20; ++n) // a second preset listing more than 16
         values.append({QString("FIR_long/coef.%1").arg(n), 70000 + n});

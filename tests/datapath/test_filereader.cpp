@@ -23,8 +23,7 @@ QByteArray event(quint32 evNum, int payloadBytes, char fill = 'x')
     return EventEncoder::eventRecord(evNum, QByteArray(payloadBytes, fill));
 }
 
-class FileReaderTest : public ::testing::Test
-{
+class FileReaderTest : public ::testing::Test {
 protected:
     QString writeFile(const QString& name, const QByteArray& bytes)
     {
@@ -72,8 +71,8 @@ protected:
 TEST_F(FileReaderTest, MapsEventsInEventNumberOrderSteppingOverOtherRecords)
 {
     const QByteArray e5 = event(5, 40), e3 = event(3, 0), e9 = event(9, 100);
-    const QByteArray bytes = EventEncoder::encodeStartRecord("run 12") + e5 + EventEncoder::encodeAuxRecord("aux")
-                             + e3 + e9 + EventEncoder::encodeStopRecord("end of run 12");
+    const QByteArray bytes = EventEncoder::encodeStartRecord("run 12") + e5 + EventEncoder::encodeAuxRecord("aux") + e3
+                             + e9 + EventEncoder::encodeStopRecord("end of run 12");
     const QString path = writeFile("run.dat", bytes);
 
     reader.setFileName(path);
@@ -85,7 +84,8 @@ TEST_F(FileReaderTest, MapsEventsInEventNumberOrderSteppingOverOtherRecords)
     EXPECT_DOUBLE_EQ(mapSpy.last().at(3).toDouble(), 1.0);
     EXPECT_TRUE(log.contains(QString("Source file '%1' was opened").arg(path)));
     EXPECT_TRUE(log.contains("Start creating file map:"));
-    EXPECT_TRUE(log.contains(QString("updateFileMap completed: parsed %1/%1 bytes; 3 event records").arg(bytes.size())));
+    EXPECT_TRUE(
+        log.contains(QString("updateFileMap completed: parsed %1/%1 bytes; 3 event records").arg(bytes.size())));
 
     const auto records = readAll(3);
     ASSERT_EQ(records.size(), 3);
@@ -264,8 +264,7 @@ TEST_F(FileReaderTest, QueuedCloseFileCancelsTheScan)
 
 // A 10 GB sparse file: 3000 records of 1000 bytes, then a few records of
 // several GB each reaching the end of the file.
-class LargeFileTest : public FileReaderTest
-{
+class LargeFileTest : public FileReaderTest {
 protected:
     static constexpr qint64 Size = 10000000000LL;
     static constexpr int SmallRecords = 3000;
@@ -321,8 +320,8 @@ TEST_F(LargeFileTest, ReportsProgressAtCheckpointsAndCancelsMidScan)
 {
     const QString path = writeLargeFile();
     const auto stallReaderThread = [this] {
-        QMetaObject::invokeMethod(&reader, [] { QThread::msleep(FileReader::ProgressIntervalMs + 100); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &reader, [] { QThread::msleep(FileReader::ProgressIntervalMs + 100); }, Qt::QueuedConnection);
     };
     QObject::connect(&reader, &FileReader::fileMapUpdated, &reader, [&] {
         if (mapSpy.count() == 1)
@@ -353,11 +352,20 @@ TEST_F(LargeFileTest, DeletionDuringScanOnWorkerThread)
     worker->moveToThread(&thread);
     QObject::connect(worker, &QObject::destroyed, &thread, &QThread::quit, Qt::DirectConnection);
     QSemaphore scanning, deletePosted;
-    QMetaObject::invokeMethod(worker, [&, worker] {
-        // Runs at the scan's first checkpoint, holding the scan there.
-        QMetaObject::invokeMethod(worker, [&] { scanning.release(); deletePosted.acquire(); }, Qt::QueuedConnection);
-        worker->setFileName(path);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker,
+        [&, worker] {
+            // Runs at the scan's first checkpoint, holding the scan there.
+            QMetaObject::invokeMethod(
+                worker,
+                [&] {
+                    scanning.release();
+                    deletePosted.acquire();
+                },
+                Qt::QueuedConnection);
+            worker->setFileName(path);
+        },
+        Qt::QueuedConnection);
     thread.start();
     scanning.acquire();
     worker->deleteLater();

@@ -18,8 +18,7 @@ namespace {
 const QHostAddress Loopback(QHostAddress::LocalHost);
 
 // Collects what the client emits, on the test's thread, with arrival times.
-class Recorder : public QObject
-{
+class Recorder : public QObject {
 public:
     explicit Recorder(TcpClient* client, QSemaphore* releaseAfterBlock = nullptr)
     {
@@ -30,7 +29,9 @@ public:
             if (releaseAfterBlock) // stands in for the analyzer
                 releaseAfterBlock->release();
         });
-        connect(client, &TcpClient::addLog, this, [this](const QString& text) { logs.append({text, clock.elapsed()}); });
+        connect(client, &TcpClient::addLog, this, [this](const QString& text) {
+            logs.append({text, clock.elapsed()});
+        });
         connect(client, &TcpClient::connectedStateChanged, this, [this](bool state) { states.append(state); });
         connect(client, &TcpClient::statusUpdated, this, [this](const QString& text) { statuses.append(text); });
     }
@@ -80,8 +81,7 @@ void sendAll(QTcpSocket* peer, const QByteArray& bytes)
 }
 
 // The client on a worker thread of its own, as in the viewer.
-class ThreadedClient
-{
+class ThreadedClient {
 public:
     explicit ThreadedClient(QSemaphore* semaphore) : client(new TcpClient(semaphore))
     {
@@ -96,15 +96,15 @@ public:
     }
     void setAddress(quint16 port)
     {
-        QMetaObject::invokeMethod(client, [c = client, port] { c->setAddress(Loopback, port); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            client, [c = client, port] { c->setAddress(Loopback, port); }, Qt::QueuedConnection);
     }
 
     QThread thread;
     TcpClient* client;
 };
 
-class TcpClientTest : public ::testing::Test
-{
+class TcpClientTest : public ::testing::Test {
 protected:
     MessageLog log;
     QSemaphore semaphore{50};
@@ -112,8 +112,7 @@ protected:
 
 // A client on its own thread connected to a server of the test; the recorder
 // returns each block's permit like the analyzer.
-class ConnectedTcpClientTest : public TcpClientTest
-{
+class ConnectedTcpClientTest : public TcpClientTest {
 protected:
     void SetUp() override
     {
@@ -164,7 +163,8 @@ TEST_F(ConnectedTcpClientTest, ConnectsReadsAndReconnectsAfterTheSourceClosed)
     // A new address while connected is ignored.
     worker.setAddress(closedPort());
     QSemaphore roundTrip;
-    QMetaObject::invokeMethod(worker.client, [&] { roundTrip.release(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker.client, [&] { roundTrip.release(); }, Qt::QueuedConnection);
     roundTrip.acquire();
     EXPECT_EQ(log.countStartingWith("TcpClient::setAddress:"), 1);
 

@@ -29,10 +29,7 @@ QStringList items(const QComboBox* list)
 }
 
 struct Dialog {
-    explicit Dialog(const QVector<ProgramDescription>& programs)
-        : dialog(programs)
-    {
-    }
+    explicit Dialog(const QVector<ProgramDescription>& programs) : dialog(programs) {}
     QComboBox* list(const char* name) const { return dialog.findChild<QComboBox*>(name); }
     QComboBox* type() const { return list("comboBoxType"); }
     QComboBox* host() const { return list("comboBoxHost"); }

@@ -52,9 +52,9 @@ void runInFreshNamespace(const QString& setup, const char* testName)
     env.insert("RAVEL_PNP_CHILD", "1");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("unshare", {"-n", "sh", "-c", setup + " && exec \"$0\" --gtest_filter=\"$1\"",
-                            QCoreApplication::applicationFilePath(),
-                            QStringLiteral("MultiCastListenerAlone.%1").arg(testName)});
+    child.start("unshare",
+                {"-n", "sh", "-c", setup + " && exec \"$0\" --gtest_filter=\"$1\"",
+                 QCoreApplication::applicationFilePath(), QStringLiteral("MultiCastListenerAlone.%1").arg(testName)});
     ASSERT_TRUE(child.waitForFinished(60000));
     const QByteArray output = child.readAll();
     if (child.exitCode() != 0 && output.contains("unshare"))

@@ -12,8 +12,8 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
-#include <sys/resource.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -144,7 +144,7 @@ double threadCpuSeconds()
     rusage usage{};
     ::getrusage(RUSAGE_THREAD, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -182,13 +182,17 @@ TEST(PNPServerFlood, DropsBadDatagramsSignalsValidOnesAndStaysResponsive)
     int lastCount = -1;
     QElapsedTimer idle;
     idle.start();
-    const bool allArrived = waitUntil([&] {
-        if (signalled.size() != lastCount) {
-            lastCount = signalled.size();
-            idle.restart();
-        }
-        return lastCount == total / 2 || (wall.elapsed() > 1000 * floodSeconds && idle.elapsed() > 3000);
-    }, 60000) && lastCount == total / 2;
+    const bool allArrived =
+        waitUntil(
+            [&] {
+                if (signalled.size() != lastCount) {
+                    lastCount = signalled.size();
+                    idle.restart();
+                }
+                return lastCount == total / 2 || (wall.elapsed() > 1000 * floodSeconds && idle.elapsed() > 3000);
+            },
+            60000)
+        && lastCount == total / 2;
     const double cpuUsed = threadCpuSeconds() - cpuBefore;
     const double wallUsed = wall.elapsed() / 1000.0;
     sender.join();
@@ -201,10 +205,11 @@ TEST(PNPServerFlood, DropsBadDatagramsSignalsValidOnesAndStaysResponsive)
         if (warning.startsWith("Failed decode msg:"))
             droppedWithWarning.insert(warning);
     const int anounceWarnings = capture.count(QtWarningMsg, "Program announce from");
-    std::printf("flood: %d datagrams in %.2f s (%.0f/s); %d valid signalled of %d; %d bad dropped with warning; "
-                "%d warnings in all; %d copies dropped by the kernel; worst timer delay on the server's thread %lld ms\n",
-                total, flood.secondsTaken, total / flood.secondsTaken, int(signalled.size()), total / 2,
-                int(droppedWithWarning.size()), int(capture.warnings().size()), kernelDrops, (long long)serverThread.worst);
+    std::printf(
+        "flood: %d datagrams in %.2f s (%.0f/s); %d valid signalled of %d; %d bad dropped with warning; "
+        "%d warnings in all; %d copies dropped by the kernel; worst timer delay on the server's thread %lld ms\n",
+        total, flood.secondsTaken, total / flood.secondsTaken, int(signalled.size()), total / 2,
+        int(droppedWithWarning.size()), int(capture.warnings().size()), kernelDrops, (long long)serverThread.worst);
     // Each datagram arrives on both ends of the veth pair; one is lost only
     // when the kernel dropped every copy of it for a busy machine.
     if (kernelDrops == 0)

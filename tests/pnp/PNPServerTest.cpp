@@ -2,8 +2,8 @@
 // servers in this process (each with its own sockets on the shared port), a
 // raw listener that sees every datagram on the wire, and the ravel-pnp tool
 // as a peer process.
-#include "pnp/MultiCastListener.h"
 #include "pnp/PNPServer.h"
+#include "pnp/MultiCastListener.h"
 #include "pnp/PnpMessage.h"
 #include "tests/pnp/MessageCapture.h"
 #include "tests/pnp/PnpTestSupport.h"
@@ -75,7 +75,9 @@ public:
         QObject::connect(&server, qOverload<ProgramDescription>(&PNPServer::programDiscovered), &server,
                          [this](const ProgramDescription& pd) { discovered.append(pd); });
         QObject::connect(&server, qOverload<ProgramDescription, int>(&PNPServer::programDiscovered), &server,
-                         [this](const ProgramDescription& pd, int size) { sized.append({pd, size}); });
+                         [this](const ProgramDescription& pd, int size) {
+                             sized.append({pd, size});
+                         });
         QObject::connect(&server, &PNPServer::programClosed, &server,
                          [this](const ProgramDescription& pd) { closed.append(pd); });
     }
@@ -89,7 +91,8 @@ public:
 private:
     static int countOf(const QList<ProgramDescription>& list, const QUuid& uuid)
     {
-        return int(std::count_if(list.cbegin(), list.cend(), [&](const ProgramDescription& pd) { return pd.uuid == uuid; }));
+        return int(
+            std::count_if(list.cbegin(), list.cend(), [&](const ProgramDescription& pd) { return pd.uuid == uuid; }));
     }
 };
 
@@ -98,11 +101,12 @@ class Wire {
 public:
     Wire()
     {
-        QObject::connect(&listener, &MultiCastListener::received, &listener, [this](QByteArray data, QHostAddress host) {
-            PnpMessage message;
-            if (message.fromXml(data, host))
-                messages.append(message);
-        });
+        QObject::connect(&listener, &MultiCastListener::received, &listener,
+                         [this](QByteArray data, QHostAddress host) {
+                             PnpMessage message;
+                             if (message.fromXml(data, host))
+                                 messages.append(message);
+                         });
     }
     QList<quint32> announcedSeqs(const QUuid& uuid) const
     {
@@ -250,8 +254,8 @@ TEST(PNPServer, OwnAnnouncementsAreNeverSignalled)
     peer.writeDatagram(messageBytes(ProgramClose, impostor), PNPServer::multicastGroup, PNPServer::port);
     ASSERT_TRUE(waitUntil([&] {
         return otherSignals.closes(pd.uuid) > 0
-            && std::any_of(otherSignals.discovered.cbegin(), otherSignals.discovered.cend(),
-                           [](const ProgramDescription& p) { return p.name == "impostor"; });
+               && std::any_of(otherSignals.discovered.cbegin(), otherSignals.discovered.cend(),
+                              [](const ProgramDescription& p) { return p.name == "impostor"; });
     }));
     settle();
     EXPECT_EQ(selfSignals.discoveries(pd.uuid), 0);
@@ -299,11 +303,11 @@ TEST(PNPServer, SearchModesAndTheirLogLines)
     EXPECT_FALSE(timer->isActive());
     server->startSearch(type);
     server.reset();
-    EXPECT_EQ(capture.messages(QtInfoMsg),
-              (QStringList{"Pnp_search single request for targets:all",
-                           QStringLiteral("Pnp_search started with 5000ms interval, targets:%1, Qol").arg(type),
-                           "Pnp_search stopped", "Pnp_search single request for targets:" + type,
-                           "Pnp_search stopped"}));
+    EXPECT_EQ(
+        capture.messages(QtInfoMsg),
+        (QStringList{"Pnp_search single request for targets:all",
+                     QStringLiteral("Pnp_search started with 5000ms interval, targets:%1, Qol").arg(type),
+                     "Pnp_search stopped", "Pnp_search single request for targets:" + type, "Pnp_search stopped"}));
 }
 
 TEST(PNPServer, DropsUndecodableDatagramsWithWarning)

@@ -60,8 +60,8 @@ QByteArray document(const QString& root, const QString& attributes, const QStrin
     return QStringLiteral("<!DOCTYPE pnp_message>\n<%1 %2>%3</%1>\n").arg(root, attributes, body).toLatin1();
 }
 
-const QString allAttributes = QStringLiteral("name=\"n\" type=\"Nimbus\" index=\"1\" hostName=\"h\" uuid=\"%1\" seq=\"5\"")
-                                  .arg(uuidText);
+const QString allAttributes =
+    QStringLiteral("name=\"n\" type=\"Nimbus\" index=\"1\" hostName=\"h\" uuid=\"%1\" seq=\"5\"").arg(uuidText);
 
 QByteArray announcementWith(const QString& body)
 {
@@ -72,8 +72,8 @@ QByteArray announcementWith(const QString& body)
 
 TEST(TypeNames, TablesAndOutOfRangeValues)
 {
-    const QStringList programs = {"RavelSystem", "Qol", "Tamber", "Orrin", "ZelAnalyzer",
-                                  "ZelSystem", "Nimbus", "Brantle", "Ostrel", "Vimmer"};
+    const QStringList programs = {"RavelSystem", "Qol",    "Tamber",  "Orrin",  "ZelAnalyzer",
+                                  "ZelSystem",   "Nimbus", "Brantle", "Ostrel", "Vimmer"};
     for (int i = 0; i < programs.size(); ++i)
         EXPECT_EQ(programTypeName(i), programs[i]);
     const QStringList interfaces = {"empty", "RemoteControl", "data flow", "Monitor output data flow"};
@@ -114,13 +114,14 @@ TEST(ProgramDescription, TextForTheOperator)
     free.port = 1;
     free.type = QStringLiteral("x");
     pd.interfaces << free;
-    EXPECT_EQ(pd.toText(), QStringLiteral("Name:Acquisition Zürich\nType:Nimbus\nIndex:7\nhost: 10.1.2.3\n"
-                                          "hostName:daq-host\nUuid:%1\nSeq:42\n"
-                                          "Interface 1: (busy)\n\ttype: Monitor output data flow\n\t  id: -3\n\tport: 33400\n"
-                                          "Interface 2: (disabled)\n\ttype: RemoteControl\n\t  id: 1\n\tport: 0\n"
-                                          "Interface 3:\n\ttype: x\n\t  id: 0\n\tport: 1\n"
-                                          "Options:\n\tmode: test <&>\n\trun: 12")
-                              .arg(uuidText));
+    EXPECT_EQ(pd.toText(),
+              QStringLiteral("Name:Acquisition Zürich\nType:Nimbus\nIndex:7\nhost: 10.1.2.3\n"
+                             "hostName:daq-host\nUuid:%1\nSeq:42\n"
+                             "Interface 1: (busy)\n\ttype: Monitor output data flow\n\t  id: -3\n\tport: 33400\n"
+                             "Interface 2: (disabled)\n\ttype: RemoteControl\n\t  id: 1\n\tport: 0\n"
+                             "Interface 3:\n\ttype: x\n\t  id: 0\n\tport: 1\n"
+                             "Options:\n\tmode: test <&>\n\trun: 12")
+                  .arg(uuidText));
     EXPECT_EQ(ProgramDescription().toText().count('\n'), 6);
 }
 
@@ -262,60 +263,84 @@ std::vector<ReaderCase> readerCases()
         {"no document type", "<program name=\"n\" uuid=\"{}\"/>", false, {}},
         {"wrong document type", "<!DOCTYPE pnp>\n<discover_request/>", false, {}},
         {"unknown root", document("announce", allAttributes), false, {}},
-        {"non-target child of a request", "<!DOCTYPE pnp_message><discover_request><target>Qol</target><x/></discover_request>", false, {}},
+        {"non-target child of a request",
+         "<!DOCTYPE pnp_message><discover_request><target>Qol</target><x/></discover_request>",
+         false,
+         {}},
         {"text in a request", "<!DOCTYPE pnp_message><discover_request>Qol</discover_request>", false, {}},
         {"no hostName", document(program, withoutAttribute("hostName")), true, {noAttribute("hostName", "10.1.2.3")}},
         {"no name", document(program, withoutAttribute("name")), false, {noAttribute("name")}},
-        {"no name, no hostName", document(program, "uuid=\"{}\""), false,
+        {"no name, no hostName",
+         document(program, "uuid=\"{}\""),
+         false,
          {noAttribute("hostName", "10.1.2.3"), noAttribute("name", "10.1.2.3")}},
         {"no type", document(program, withoutAttribute("type")), true, {noAttribute("type")}},
         {"no index", document(program, withoutAttribute("index")), true, {noAttribute("index")}},
         {"no uuid", document(program, withoutAttribute("uuid")), false, {noAttribute("uuid")}},
         {"close without uuid", document("program_close", withoutAttribute("uuid")), false, {noAttribute("uuid")}},
         {"child cannot stand in for a required attribute",
-         document(program, withoutAttribute("name"), "<name>n</name>"), false, {noAttribute("name")}},
+         document(program, withoutAttribute("name"), "<name>n</name>"),
+         false,
+         {noAttribute("name")}},
         {"unknown tag", announcementWith("<name>a</name><extra/>"), false, {"Unknown tag:extra from: 10.1.2.3"}},
-        {"option with another tag", optionsWith("<option name=\"a\" value=\"1\"/><opt/>"), false,
+        {"option with another tag",
+         optionsWith("<option name=\"a\" value=\"1\"/><opt/>"),
+         false,
          {"Unexpected tag name:opt from:h"}},
         {"option without name", optionsWith("<option value=\"1\"/>"), false, {"There is no attribute :name from:h"}},
         {"option without value", optionsWith("<option name=\"a\"/>"), false, {"There is no attribute :value from:h"}},
-        {"options from the overriding host name", announcementWith("<hostName>other</hostName><options><o/></options>"),
-         false, {"Unexpected tag name:o from:other"}},
-        {"interface with another tag", announcementWith("<interfaces><port/></interfaces>"), false,
+        {"options from the overriding host name",
+         announcementWith("<hostName>other</hostName><options><o/></options>"),
+         false,
+         {"Unexpected tag name:o from:other"}},
+        {"interface with another tag",
+         announcementWith("<interfaces><port/></interfaces>"),
+         false,
          {"Unknow tag (port)" + from}},
-        {"interface without type", interfaceWith("port=\"1\" isFree=\"1\""), false,
+        {"interface without type",
+         interfaceWith("port=\"1\" isFree=\"1\""),
+         false,
          {"There is no attribute  (type)" + from}},
-        {"interface without port", interfaceWith("type=\"t\" isFree=\"1\""), false,
+        {"interface without port",
+         interfaceWith("type=\"t\" isFree=\"1\""),
+         false,
          {"There is no attribute (port)" + from}},
-        {"interface without isFree", interfaceWith("type=\"t\" port=\"1\""), false,
+        {"interface without isFree",
+         interfaceWith("type=\"t\" port=\"1\""),
+         false,
          {"There is no attribute (isFree)" + from}},
-        {"enabled interface with port 0", interfaceWith("type=\"t\" port=\"0\" isFree=\"1\""), false,
+        {"enabled interface with port 0",
+         interfaceWith("type=\"t\" port=\"0\" isFree=\"1\""),
+         false,
          {"Empty port at enabled interface from 10.1.2.3"}},
-        {"enabled interface with a bad port", interfaceWith("type=\"t\" port=\"-5\" isFree=\"1\" enabled=\"x\""), false,
+        {"enabled interface with a bad port",
+         interfaceWith("type=\"t\" port=\"-5\" isFree=\"1\" enabled=\"x\""),
+         false,
          {"Empty port at enabled interface from 10.1.2.3"}},
         {"disabled interface with port 0", interfaceWith("type=\"t\" port=\"0\" isFree=\"1\" enabled=\"0\""), true, {}},
         {"enabled 2 disables", interfaceWith("type=\"t\" port=\"0\" isFree=\"0\" enabled=\"2\""), true, {}},
-        {"a failing interface stops the reading", announcementWith("<interfaces><interface type=\"t\"/></interfaces><bad/>"),
-         false, {"There is no attribute (port)" + from}},
+        {"a failing interface stops the reading",
+         announcementWith("<interfaces><interface type=\"t\"/></interfaces><bad/>"),
+         false,
+         {"There is no attribute (port)" + from}},
     };
 }
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(Faults, PnpMessageReader, ::testing::ValuesIn(readerCases()),
-                         [](const ::testing::TestParamInfo<ReaderCase>& info) {
-                             return QString::fromLatin1(info.param.what)
-                                 .replace(QRegularExpression("[^A-Za-z0-9]+"), "_")
-                                 .toStdString();
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PnpMessageReader, ::testing::ValuesIn(readerCases()), [](const ::testing::TestParamInfo<ReaderCase>& info) {
+        return QString::fromLatin1(info.param.what).replace(QRegularExpression("[^A-Za-z0-9]+"), "_").toStdString();
+    });
 
 TEST(PnpMessageReaderFields, ChildrenOverrideAttributes)
 {
     PnpMessage message;
-    ASSERT_TRUE(message.fromXml(announcementWith("<name>N2</name><type>Qol</type><index>9</index>"
-                                                 "<hostName>H2</hostName><uuid>{11111111-2222-4333-8444-555555555555}</uuid>"
-                                                 "<seq>77</seq>"),
-                                sender));
+    ASSERT_TRUE(
+        message.fromXml(announcementWith("<name>N2</name><type>Qol</type><index>9</index>"
+                                         "<hostName>H2</hostName><uuid>{11111111-2222-4333-8444-555555555555}</uuid>"
+                                         "<seq>77</seq>"),
+                        sender));
     const ProgramDescription& pd = message.program;
     EXPECT_EQ(pd.name, "N2");
     EXPECT_EQ(pd.type, "Qol");
@@ -329,12 +354,13 @@ TEST(PnpMessageReaderFields, LenientValues)
 {
     MessageCapture capture;
     PnpMessage message;
-    ASSERT_TRUE(message.fromXml(document("program", "name=\"n\" uuid=\"not a uuid\" seq=\"-1\" hostName=\"h\" type=\"T\" index=\"1\"",
-                                         "<options><option name=\"a\" value=\"1\"/><option name=\"\" value=\"x\"/>"
-                                         "<option name=\"a\" value=\"2\"/></options>"
-                                         "<interfaces><interface type=\"t\" port=\"80\" isFree=\"0\" enabled=\"x\" id=\"y\"/>"
-                                         "<interface type=\"u\" port=\"81\" isFree=\"z\" id=\"-4\"/></interfaces>"),
-                                sender));
+    ASSERT_TRUE(message.fromXml(
+        document("program", "name=\"n\" uuid=\"not a uuid\" seq=\"-1\" hostName=\"h\" type=\"T\" index=\"1\"",
+                 "<options><option name=\"a\" value=\"1\"/><option name=\"\" value=\"x\"/>"
+                 "<option name=\"a\" value=\"2\"/></options>"
+                 "<interfaces><interface type=\"t\" port=\"80\" isFree=\"0\" enabled=\"x\" id=\"y\"/>"
+                 "<interface type=\"u\" port=\"81\" isFree=\"z\" id=\"-4\"/></interfaces>"),
+        sender));
     const ProgramDescription& pd = message.program;
     EXPECT_TRUE(pd.uuid.isNull());
     EXPECT_EQ(pd.seq, 0u);

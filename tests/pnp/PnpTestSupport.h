@@ -13,7 +13,7 @@
 inline bool insidePrivateNetwork()
 {
     return qgetenv("RAVEL_NETNS_INSIDE") == "1" && QNetworkInterface::interfaceFromName("v0").isValid()
-        && QNetworkInterface::interfaceFromName("v1").isValid();
+           && QNetworkInterface::interfaceFromName("v1").isValid();
 }
 
 #define REQUIRE_PRIVATE_NETWORK()                                                                                      \

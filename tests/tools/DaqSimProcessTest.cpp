@@ -29,9 +29,8 @@ public:
                     if (pd.uuid == uuid)
                         announcements.append(pd);
                 });
-        connect(&server, &PNPServer::programClosed, this, [this, uuid](const ProgramDescription& pd) {
-            closed = closed || pd.uuid == uuid;
-        });
+        connect(&server, &PNPServer::programClosed, this,
+                [this, uuid](const ProgramDescription& pd) { closed = closed || pd.uuid == uuid; });
     }
 
     // Waits for an announcement whose data interface has this port and availability.
@@ -70,9 +69,11 @@ GeneratedEventSource::Options streamOptions()
 
 QStringList streamArguments(const GeneratedEventSource::Options& options)
 {
-    return {"--seed", QString::number(options.generator.seed), "--boards", QString::number(options.generator.boards),
-            "--channels", QString::number(options.generator.channels), "--samples",
-            QString::number(options.generator.samples), "--rate", "50"};
+    return {"--seed",     QString::number(options.generator.seed),
+            "--boards",   QString::number(options.generator.boards),
+            "--channels", QString::number(options.generator.channels),
+            "--samples",  QString::number(options.generator.samples),
+            "--rate",     "50"};
 }
 
 // One simulator instance under test and the discovery watch on it.
@@ -104,7 +105,8 @@ protected:
 TEST_F(DaqSimProcess, AnnouncesStreamsTracksClientsMovesAndCloses)
 {
     const GeneratedEventSource::Options options = streamOptions();
-    ASSERT_TRUE(startSim("Nimbus", QStringList{"--index", "42", "--name", "sim under test"} + streamArguments(options)));
+    ASSERT_TRUE(
+        startSim("Nimbus", QStringList{"--index", "42", "--name", "sim under test"} + streamArguments(options)));
     const quint16 firstPort = sim.port();
     ASSERT_NE(firstPort, 0);
 

@@ -24,10 +24,10 @@ using namespace StreamFormat;
 // What one connection of the simulator carries, regenerated from its options.
 struct ExpectedStream {
     QVector<EventData> events;
-    QMap<quint32, quint32> evPosMap;    // stream offset of each event record -> evNum
-    QSet<int> cutOffsets;               // offsets within a record at which a write ended
+    QMap<quint32, quint32> evPosMap; // stream offset of each event record -> evNum
+    QSet<int> cutOffsets;            // offsets within a record at which a write ended
     quint64 garbageRuns = 0;
-    int recordSize = 0;                 // the same for every generated event here
+    int recordSize = 0; // the same for every generated event here
 
     ExpectedStream(const GeneratedEventSource::Options& source, const StreamShaper::Options& shaping)
     {
@@ -100,14 +100,14 @@ TEST(StreamShaper, GarbageCannotHideAnEventAndCutsVisitEveryOffset)
             ASSERT_LE(garbage.size(), StreamShaper::MaxGarbage);
             EXPECT_EQ(garbage.size() % 2, 0);
             EXPECT_FALSE(garbage.contains('\x50') || garbage.contains('\x62'));
-            EXPECT_GE(writes.first().size() - garbage.size(), EventHeaderSize);  // the header travels along
+            EXPECT_GE(writes.first().size() - garbage.size(), EventHeaderSize); // the header travels along
         } else {
             EXPECT_TRUE(garbage.isEmpty());
             offsets.insert(writes.first().size());
         }
         EXPECT_EQ(writes.first().mid(garbage.size()) + writes.last(), record);
     }
-    EXPECT_EQ(offsets.size(), record.size() - 1);   // every split point, 1 .. size-1
+    EXPECT_EQ(offsets.size(), record.size() - 1); // every split point, 1 .. size-1
     EXPECT_EQ(shaper.garbageCount(), quint64(record.size()));
 }
 
@@ -176,11 +176,11 @@ TEST(FileEventSource, ReplaysEventAndAuxRecordsAndStopsAtABrokenOne)
     EXPECT_EQ(once.nextRecord(), first);
     EXPECT_EQ(once.nextRecord(), aux);
     EXPECT_EQ(once.nextRecord(), second);
-    EXPECT_TRUE(once.nextRecord().isEmpty());   // with a warning about the garbage
+    EXPECT_TRUE(once.nextRecord().isEmpty()); // with a warning about the garbage
     EXPECT_TRUE(once.nextRecord().isEmpty());
 
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(first + second.left(30));        // a truncated last record
+    file.write(first + second.left(30)); // a truncated last record
     file.close();
     FileEventSource looping(fileName, true);
     for (int round = 0; round < 3; ++round)
@@ -204,9 +204,9 @@ TEST(DaqSimStream, GarbageAndCutsLoseNoValidEvent)
     ASSERT_EQ(expected.cutOffsets.size(), expected.recordSize - 1) << "every split point is sent";
 
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"--no-discovery", "--listen", "127.0.0.1", "--seed", "77", "--boards", "2", "--channels",
-                           "2", "--samples", "8", "--events", "400", "--rate", "250", "--garbage-every", "3",
-                           "--cut-writes"}));
+    ASSERT_TRUE(
+        sim.start({"--no-discovery", "--listen", "127.0.0.1", "--seed", "77", "--boards", "2", "--channels", "2",
+                   "--samples", "8", "--events", "400", "--rate", "250", "--garbage-every", "3", "--cut-writes"}));
     LiveDataPath path(true);
     path.connectTo(QHostAddress::LocalHost, sim.port());
     ASSERT_TRUE(waitUntil([&] { return path.events.size() >= expected.events.size(); }, 60000))

@@ -15,14 +15,18 @@ class LiveDataPath : public QObject {
 public:
     // everyEvent: the analyzer emits every decoded event (as for a file)
     // instead of thinning live data to two events per second.
-    explicit LiveDataPath(bool everyEvent) : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, nullptr))
+    explicit LiveDataPath(bool everyEvent)
+        : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, nullptr))
     {
         analyzer->dataSourceUpdated(everyEvent);
         connect(client, &TcpClient::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
-        connect(client, &TcpClient::dataAccuired, this, [this](const QByteArray& block) { blockSizes.append(block.size()); });
+        connect(client, &TcpClient::dataAccuired, this,
+                [this](const QByteArray& block) { blockSizes.append(block.size()); });
         connect(client, &TcpClient::connectedStateChanged, this, [this](bool state) { connected = state; });
-        connect(analyzer, &ADCAnalyzer::eventDataUpdated, this, [this](const EventData& event) { events.append(event); });
-        connect(analyzer, &ADCAnalyzer::eventMapUpdated, this, [this](const QMap<quint32, quint32>& map) { evPosMap = map; });
+        connect(analyzer, &ADCAnalyzer::eventDataUpdated, this,
+                [this](const EventData& event) { events.append(event); });
+        connect(analyzer, &ADCAnalyzer::eventMapUpdated, this,
+                [this](const QMap<quint32, quint32>& map) { evPosMap = map; });
         connect(analyzer, &ADCAnalyzer::addLog, this, [this](const QString& line) { logs.append(line); });
         startWorker(client, clientThread);
         startWorker(analyzer, analyzerThread);

@@ -83,7 +83,8 @@ void expectSameEvent(const QJsonObject& json, const EventData& expected)
             const QJsonArray samples = jc["samples"].toArray();
             ASSERT_EQ(samples.size(), channel.samples.size());
             for (int i = 0; i < samples.size(); ++i)
-                ASSERT_EQ(samples[i].toInt(), int(channel.samples[i])) << "channel " << int(channel.ch) << " sample " << i;
+                ASSERT_EQ(samples[i].toInt(), int(channel.samples[i]))
+                    << "channel " << int(channel.ch) << " sample " << i;
         }
     }
 }
@@ -100,8 +101,8 @@ protected:
         options.boards = 2;
         options.channels = 64;
         options.samples = 128;
-        QStringList arguments{"--seed", "42", "--events", QString::number(Events), "--boards", "2",
-                              "--channels", "64", "--samples", "128"};
+        QStringList arguments{"--seed", "42",        "--events", QString::number(Events), "--boards", "2", "--channels",
+                              "64",     "--samples", "128"};
         const ToolRun run = runTool("ravel-gen", arguments + extra + QStringList{path(name)});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         return options;
@@ -153,16 +154,19 @@ TEST_F(RavelTools, DamagedFileShowsLogLinesInOrder)
     SampleGenerator generator(options);
     QByteArray bytes;
     EventEncoder::appendEvent(bytes, generator.nextEvent());
-    bytes += "GARBAG";   // the scan stops here; streaming resynchronises 6 bytes on
+    bytes += "GARBAG"; // the scan stops here; streaming resynchronises 6 bytes on
     EventEncoder::appendEvent(bytes, generator.nextEvent());
     QFile file(path("damaged.dat"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
     file.close();
-    const QVector<QJsonObject> streamed = jsonLines(runTool("ravel-dump", {"--json", "--stream", path("damaged.dat")}).out);
+    const QVector<QJsonObject> streamed =
+        jsonLines(runTool("ravel-dump", {"--json", "--stream", path("damaged.dat")}).out);
     ASSERT_EQ(streamed.size(), 5);
     EXPECT_EQ(integer(streamed[0]["evNum"]), 1u);
-    EXPECT_EQ(streamed[1]["log"].toString(), QStringLiteral("Format error: wrong KEP_SYNC_WORD: 42524147; at file pos:%1").arg(bytes.indexOf("GARBAG")));
+    EXPECT_EQ(
+        streamed[1]["log"].toString(),
+        QStringLiteral("Format error: wrong KEP_SYNC_WORD: 42524147; at file pos:%1").arg(bytes.indexOf("GARBAG")));
     EXPECT_EQ(streamed[2]["log"], streamed[1]["log"]);
     EXPECT_EQ(integer(streamed[3]["evNum"]), 2u);
     const QJsonObject map = streamed[4]["fileMap"].toObject();
@@ -189,7 +193,8 @@ TEST_F(RavelTools, CsvRowsAndExitCodes)
     const ToolRun summary = runTool("ravel-dump", {path("sample.dat")});
     EXPECT_EQ(summary.exitCode, 0);
     EXPECT_TRUE(summary.out.contains("12 decoded, event numbers 1..12")) << summary.out.toStdString();
-    EXPECT_TRUE(summary.out.contains("serial 2002 (type 0xd9): 12 events, 64 channels (numbers 0..63), 128 samples per channel"));
+    EXPECT_TRUE(summary.out.contains(
+        "serial 2002 (type 0xd9): 12 events, 64 channels (numbers 0..63), 128 samples per channel"));
 
     const ToolRun missing = runTool("ravel-dump", {path("missing.dat")});
     EXPECT_EQ(missing.exitCode, 1);

@@ -29,7 +29,8 @@ public:
     // The port of the last "listening" or "moved" line.
     quint16 port()
     {
-        static const QRegularExpression portLine(QStringLiteral("(?:listening on|moved from port \\d+ to) port (\\d+)"));
+        static const QRegularExpression portLine(
+            QStringLiteral("(?:listening on|moved from port \\d+ to) port (\\d+)"));
         quint16 port = 0;
         for (const QString& line : lines()) {
             const QRegularExpressionMatch match = portLine.match(line);

@@ -36,10 +36,10 @@ inline std::vector<ColumnExtent> columnExtents(const QImage& image, const QColor
 
 // How far two drawings of one colour are apart, in pixels.
 struct ExtentDifference {
-    int columns = 0;          // columns where either drawing has the colour
-    int worst = 0;            // largest difference of a top or bottom
-    int beyondOnePixel = 0;   // columns whose top or bottom differ by more than one pixel
-    int missing = 0;          // columns with the colour in one drawing only
+    int columns = 0;        // columns where either drawing has the colour
+    int worst = 0;          // largest difference of a top or bottom
+    int beyondOnePixel = 0; // columns whose top or bottom differ by more than one pixel
+    int missing = 0;        // columns with the colour in one drawing only
 };
 
 inline ExtentDifference compareExtents(const std::vector<ColumnExtent>& a, const std::vector<ColumnExtent>& b)

@@ -21,8 +21,7 @@
 
 namespace {
 
-class ReadOut : public VellZoomer
-{
+class ReadOut : public VellZoomer {
 public:
     using VellZoomer::trackerTextF;
     using VellZoomer::VellZoomer;
@@ -41,14 +40,13 @@ std::vector<WaveformData> ramps(std::initializer_list<int> channels)
 }
 
 // A shown 800 x 500 plot with channels 0 and 1: x and y both about 0..100.
-class ShownPlot : public ::testing::Test
-{
+class ShownPlot : public ::testing::Test {
 protected:
     void SetUp() override
     {
         plot.resize(800, 500);
         plot.show();
-        plot.setData(ramps({ 0, 1 }));
+        plot.setData(ramps({0, 1}));
         QApplication::processEvents();
         canvas = plot.canvas();
         base = scales();
@@ -126,14 +124,14 @@ TEST_F(ShownPlot, LegendCheckIsLoggedAndSurvivesDetachAndReattach)
 {
     static QStringList messages;
     messages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
     QTest::mouseClick(legendLabel(1), Qt::LeftButton);
     qInstallMessageHandler(previous);
     EXPECT_TRUE(messages.contains("onLegendChecked(ch1, true)")) << messages.join("|").toStdString();
 
-    plot.setData(ramps({ 0 }));
-    plot.setData(ramps({ 0, 1 }));
+    plot.setData(ramps({0}));
+    plot.setData(ramps({0, 1}));
     ASSERT_NE(legendLabel(1), nullptr);
     EXPECT_FALSE(plot.curve(1)->isVisible());
     EXPECT_TRUE(legendLabel(1)->isChecked()); // the entry tells why the curve is missing

@@ -39,8 +39,7 @@ inline std::vector<WaveformData> realisticEvent(quint64 seed, int samples, int c
 }
 
 // A waveform plot that counts its replots.
-class CountingPlot : public WaveformPlot
-{
+class CountingPlot : public WaveformPlot {
 public:
     int replots = 0;
     void replot() override
@@ -50,11 +49,9 @@ public:
     }
 };
 
-class PlainQwtPlot : public QwtPlot
-{
+class PlainQwtPlot : public QwtPlot {
 public:
-    explicit PlainQwtPlot(const QVector<QColor>& palette)
-        : palette_(palette)
+    explicit PlainQwtPlot(const QVector<QColor>& palette) : palette_(palette)
     {
         auto* grid = new QwtPlotGrid;
         grid->setMajorPen(QPen(QBrush(QColor(200, 200, 200)), 0, Qt::DotLine, Qt::SquareCap, Qt::BevelJoin));
@@ -74,8 +71,8 @@ public:
             const WaveformData& record = list[i];
             if (i >= curves_.size()) {
                 curves_.push_back(new QwtPlotCurve(QString::fromStdString(record.name)));
-                curves_.back()->setPen(QPen(QBrush(palette_[record.channel % palette_.size()]), 2.0,
-                    Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+                curves_.back()->setPen(QPen(QBrush(palette_[record.channel % palette_.size()]), 2.0, Qt::SolidLine,
+                                            Qt::SquareCap, Qt::BevelJoin));
                 curves_.back()->attach(this);
             }
             QVector<double> xs, ys;

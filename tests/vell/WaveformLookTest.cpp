@@ -16,8 +16,8 @@
 #include <QDir>
 #include <QPainter>
 #include <gtest/gtest.h>
-#include <qwt_plot_canvas.h>
 #include <qwt_painter.h>
+#include <qwt_plot_canvas.h>
 #include <qwt_scale_map.h>
 
 namespace {
@@ -63,7 +63,7 @@ Drawings drawBoth(const std::vector<double>& ys, const View& view)
 {
     VellCurve fast;
     QwtPlotCurve plain;
-    return { drawCurve(fast, ys, view), drawCurve(plain, ys, view) };
+    return {drawCurve(fast, ys, view), drawCurve(plain, ys, view)};
 }
 
 std::vector<double> noisyBaseline(int n, unsigned seed, double amplitude)
@@ -83,8 +83,8 @@ std::vector<double> noisyBaseline(int n, unsigned seed, double amplitude)
 // edge passing a pixel centre by a hair, moves a steep line's end there.
 enum Tolerance { Gentle, Steep };
 
-void expectSameLook(const std::vector<ColumnExtent>& fast, const std::vector<ColumnExtent>& plain,
-    Tolerance tolerance, const std::string& what)
+void expectSameLook(const std::vector<ColumnExtent>& fast, const std::vector<ColumnExtent>& plain, Tolerance tolerance,
+                    const std::string& what)
 {
     const ExtentDifference diff = compareExtents(fast, plain);
     EXPECT_GT(diff.columns, 0) << what;
@@ -105,7 +105,7 @@ bool reaches(const std::vector<ColumnExtent>& extents, double x, double y, Tip t
 {
     const int column = qRound(x);
     const int row = qRound(y);
-    for (int c : { column - 1, column }) {
+    for (int c : {column - 1, column}) {
         if (c < 0 || size_t(c) >= extents.size() || extents[size_t(c)].isEmpty())
             continue;
         if (tip == Up ? extents[size_t(c)].top <= row + 1 : extents[size_t(c)].bottom >= row - 1)
@@ -124,7 +124,7 @@ TEST(WaveformLook, OneSampleSpikeSurvivesAtFourSamplesPerPixel)
     std::vector<double> ys = noisyBaseline(4096, 7, 6.0);
     ys[1234] = 400.0;
     ys[3000] = -300.0;
-    const Drawings d = drawBoth(ys, { 0, 4095, -500, 500 });
+    const Drawings d = drawBoth(ys, {0, 4095, -500, 500});
     expectSameLook(d, Gentle, "spike");
     const std::vector<ColumnExtent> extents = columnExtents(d.fast, CurveColor);
     const double pixelsPerSample = 1100.0 / 4095.0;
@@ -135,12 +135,12 @@ TEST(WaveformLook, OneSampleSpikeSurvivesAtFourSamplesPerPixel)
 TEST(WaveformLook, ZoomedInLinesAndSteepNoiseLookTheSame)
 {
     const std::vector<double> ys = noisyBaseline(4096, 3, 200.0);
-    expectSameLook(drawBoth(ys, { 1000, 1040, -150, 150 }), Gentle, "zoomed");
-    expectSameLook(drawBoth(ys, { 1000.5, 1003.7, -150, 150 }), Gentle, "zoomed far");
-    expectSameLook(drawBoth(ys, { 0, 1023, -100, 100 }), Steep, "steep noise");
-    expectSameLook(drawBoth(ys, { 0, 4095, -100, 100 }), Steep, "dense steep noise");
-    expectSameLook(drawBoth(ys, { -300, 9000, -130, 130 }), Gentle, "zoomed out");
-    expectSameLook(drawBoth(ys, { 4095, 0, -100, 100 }), Steep, "inverted x");
+    expectSameLook(drawBoth(ys, {1000, 1040, -150, 150}), Gentle, "zoomed");
+    expectSameLook(drawBoth(ys, {1000.5, 1003.7, -150, 150}), Gentle, "zoomed far");
+    expectSameLook(drawBoth(ys, {0, 1023, -100, 100}), Steep, "steep noise");
+    expectSameLook(drawBoth(ys, {0, 4095, -100, 100}), Steep, "dense steep noise");
+    expectSameLook(drawBoth(ys, {-300, 9000, -130, 130}), Gentle, "zoomed out");
+    expectSameLook(drawBoth(ys, {4095, 0, -100, 100}), Steep, "inverted x");
 }
 
 // Shows only the curve of index, or every curve when index is negative.
@@ -158,14 +158,13 @@ QImage canvasImage(QwtPlot& plot)
 
 // A realistic 64-channel event with a one-sample spike, drawn by the waveform
 // plot and by a plain Qwt plot of the same size and layout.
-class SixtyFourChannels : public ::testing::TestWithParam<int>
-{
+class SixtyFourChannels : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
         event = realisticEvent(21, samples());
         spikeY = event[SpikeChannel].points[size_t(spikeX())].ry() += 2500.0;
-        for (QwtPlot* p : { static_cast<QwtPlot*>(&plot), static_cast<QwtPlot*>(&plain) }) {
+        for (QwtPlot* p : {static_cast<QwtPlot*>(&plot), static_cast<QwtPlot*>(&plain)}) {
             p->resize(1200, 700);
             p->show();
         }
@@ -184,7 +183,7 @@ protected:
     std::vector<WaveformData> event;
     double spikeY = 0;
     WaveformPlot plot;
-    PlainQwtPlot plain { plot.curveColors() };
+    PlainQwtPlot plain{plot.curveColors()};
 };
 
 TEST_P(SixtyFourChannels, IsPixelForPixelQwtsDrawingOfUnbrokenLines)

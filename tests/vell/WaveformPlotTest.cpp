@@ -2,8 +2,8 @@
 // from event to event, channels coming and going, the zoom base following the
 // data only while not zoomed in, and at most one replot per update.
 
-#include "tests/vell/WaveformFixtures.h"
 #include "vell/WaveformPlot.h"
+#include "tests/vell/WaveformFixtures.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -58,7 +58,7 @@ QRectF visibleScales(const QwtPlot& plot)
 TEST(WaveformPlot, CurvesAreReusedDetachedAndReattachedWithTheirColours)
 {
     WaveformPlot plot;
-    plot.setData(channels({ 0, 1, 2 }));
+    plot.setData(channels({0, 1, 2}));
     QwtPlotCurve* channel0 = plot.curve(0);
     QwtPlotCurve* channel1 = plot.curve(1);
     ASSERT_NE(channel0, nullptr);
@@ -72,14 +72,14 @@ TEST(WaveformPlot, CurvesAreReusedDetachedAndReattachedWithTheirColours)
     EXPECT_EQ(pen.joinStyle(), Qt::BevelJoin);
     EXPECT_EQ(legendEntries(plot), 3);
 
-    plot.setData(channels({ 1, 2 }));
+    plot.setData(channels({1, 2}));
     EXPECT_TRUE(plot.hasCurve(0));
     EXPECT_FALSE(plot.isCurveAttached(0));
     EXPECT_EQ(plot.curve(1), channel1);
     EXPECT_TRUE(plot.isCurveAttached(1));
     EXPECT_EQ(legendEntries(plot), 2);
 
-    plot.setData(channels({ 0 }, 100.0));
+    plot.setData(channels({0}, 100.0));
     EXPECT_EQ(plot.curve(0), channel0);
     EXPECT_TRUE(plot.isCurveAttached(0));
     EXPECT_FALSE(plot.isCurveAttached(1));
@@ -90,7 +90,7 @@ TEST(WaveformPlot, CurvesAreReusedDetachedAndReattachedWithTheirColours)
 TEST(WaveformPlot, ColoursRepeatEveryEightChannelsAndRepeatsGetKeysEightApart)
 {
     WaveformPlot plot;
-    std::vector<WaveformData> list = channels({ 8, 9, 15 });
+    std::vector<WaveformData> list = channels({8, 9, 15});
     list.push_back(record(3, 0.0));
     list.push_back(record(3, 50.0));
     plot.setData(list);
@@ -107,7 +107,7 @@ TEST(WaveformPlot, ColoursRepeatEveryEightChannelsAndRepeatsGetKeysEightApart)
 TEST(WaveformPlot, TitlesComeFromNamesOrChannelNumbers)
 {
     WaveformPlot plot;
-    std::vector<WaveformData> list { record(5, 0.0, 4, "x") };
+    std::vector<WaveformData> list{record(5, 0.0, 4, "x")};
     list[0].name.clear();
     list.push_back(record(6, 0.0, 4, "2001:6 (b) \xC2\xB5"));
     plot.setData(list);
@@ -120,12 +120,12 @@ TEST(WaveformPlot, EmptyListDetachesEverythingAndOddSamplesAreHarmless)
     WaveformPlot plot;
     plot.resize(600, 400);
     plot.show();
-    plot.setData(channels({ 0, 1 }));
+    plot.setData(channels({0, 1}));
     plot.setData({});
     EXPECT_TRUE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).isEmpty());
     EXPECT_EQ(legendEntries(plot), 0);
 
-    std::vector<WaveformData> odd { record(0), record(1, 0.0, 0) };
+    std::vector<WaveformData> odd{record(0), record(1, 0.0, 0)};
     odd[0].points[3].ry() = std::nan("");
     odd[0].points[5].ry() = HUGE_VAL;
     plot.setData(odd);
@@ -137,13 +137,13 @@ TEST(WaveformPlot, EmptyListDetachesEverythingAndOddSamplesAreHarmless)
 TEST(WaveformPlot, OneUpdateCostsOneReplotAndKeepsAutoReplot)
 {
     CountingPlot plot;
-    plot.setData(channels({ 0, 1, 2, 3 }));
+    plot.setData(channels({0, 1, 2, 3}));
     EXPECT_EQ(plot.replots, 1);
     EXPECT_TRUE(plot.autoReplot());
 
     plot.setAutoReplot(false);
     plot.replots = 0;
-    plot.setData(channels({ 4, 5 }));
+    plot.setData(channels({4, 5}));
     EXPECT_EQ(plot.replots, 1); // the zoom base asks for its own replot
     EXPECT_FALSE(plot.autoReplot());
 }
@@ -153,7 +153,7 @@ TEST(WaveformPlot, ZoomBaseFollowsTheDataOnlyWhileNotZoomedIn)
     CountingPlot plot;
     plot.resize(800, 500);
     plot.show();
-    plot.setData(channels({ 0 }, 0.0));
+    plot.setData(channels({0}, 0.0));
     QwtPlotZoomer* zoomer = plot.zoomer();
     const QRectF firstBase = zoomer->zoomBase();
     EXPECT_LE(firstBase.top(), 0.0);
@@ -163,14 +163,14 @@ TEST(WaveformPlot, ZoomBaseFollowsTheDataOnlyWhileNotZoomedIn)
     ASSERT_EQ(zoomer->zoomRectIndex(), 1u);
     const QRectF zoomed = visibleScales(plot);
     plot.replots = 0;
-    plot.setData(channels({ 0 }, 1000.0));
+    plot.setData(channels({0}, 1000.0));
     EXPECT_EQ(plot.replots, 0);
     EXPECT_EQ(visibleScales(plot), zoomed);
     EXPECT_EQ(zoomer->zoomRectIndex(), 1u);
     EXPECT_EQ(zoomer->zoomBase(), firstBase);
 
     zoomer->zoom(0);
-    plot.setData(channels({ 0 }, 1000.0));
+    plot.setData(channels({0}, 1000.0));
     EXPECT_EQ(zoomer->zoomRectIndex(), 0u);
     EXPECT_GE(visibleScales(plot).top(), 900.0);
     EXPECT_EQ(zoomer->zoomBase(), visibleScales(plot));
@@ -180,13 +180,13 @@ TEST(WaveformPlot, ZoomBaseFollowsTheDataOnlyWhileNotZoomedIn)
 TEST(WaveformPlot, ClearDeletesAttachedAndDetachedCurves)
 {
     WaveformPlot plot;
-    plot.setData(channels({ 0, 1, 2 }));
-    plot.setData(channels({ 2 }));
+    plot.setData(channels({0, 1, 2}));
+    plot.setData(channels({2}));
     plot.clear();
-    for (int key : { 0, 1, 2 })
+    for (int key : {0, 1, 2})
         EXPECT_FALSE(plot.hasCurve(key));
     EXPECT_TRUE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).isEmpty());
-    plot.setData(channels({ 1 }));
+    plot.setData(channels({1}));
     EXPECT_TRUE(plot.isCurveAttached(1));
 }
 

@@ -8,11 +8,11 @@
 #include <QTimer>
 
 DaqSimulator::DaqSimulator(const SimOptions& options, QObject* parent)
-    : QObject(parent),
-      m_options(options),
-      m_server(new DataServer(sourceFactory(options),
-                              {{options.garbageEvery, options.cutWrites, options.generator.seed}, options.rate}, this)),
-      m_announceTimer(new QTimer(this))
+    : QObject(parent)
+    , m_options(options)
+    , m_server(new DataServer(sourceFactory(options),
+                              {{options.garbageEvery, options.cutWrites, options.generator.seed}, options.rate}, this))
+    , m_announceTimer(new QTimer(this))
 {
     if (options.discovery)
         m_announcer = new ProgramAnnouncer(describe(options), this);

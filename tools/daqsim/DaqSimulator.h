@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QString>
 
-
 class ProgramAnnouncer;
 class ProgramDescription;
 class QTimer;

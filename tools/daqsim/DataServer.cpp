@@ -7,8 +7,7 @@
 
 DataServer::DataServer(SourceFactory sourceFactory, const StreamSession::Settings& settings, QObject* parent)
     : QObject(parent), m_sourceFactory(std::move(sourceFactory)), m_settings(settings)
-{
-}
+{}
 
 bool DataServer::listen(const QHostAddress& address, quint16 port)
 {
@@ -43,7 +42,8 @@ QTcpServer* DataServer::startServer(quint16 port)
 {
     auto* server = new QTcpServer(this);
     if (!server->listen(m_address, port)) {
-        m_error = QStringLiteral("cannot listen on %1:%2: %3").arg(m_address.toString()).arg(port).arg(server->errorString());
+        m_error =
+            QStringLiteral("cannot listen on %1:%2: %3").arg(m_address.toString()).arg(port).arg(server->errorString());
         delete server;
         return nullptr;
     }

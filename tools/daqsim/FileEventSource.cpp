@@ -50,7 +50,8 @@ QByteArray FileEventSource::readRecord()
             continue;
         }
         if ((magic != KEP_SYNC_WORD && magic != AUX_SYNC_WORD) || length > ADCAnalyzer::MaxRecordLength) {
-            qWarning().noquote() << QStringLiteral("%1: no record at offset %2 (word 0x%3, length %4); the replay stops there")
+            qWarning().noquote() << QStringLiteral(
+                                        "%1: no record at offset %2 (word 0x%3, length %4); the replay stops there")
                                         .arg(m_file.fileName())
                                         .arg(at)
                                         .arg(magic, 8, 16, QLatin1Char('0'))
@@ -60,7 +61,7 @@ QByteArray FileEventSource::readRecord()
         }
         QByteArray record = header + m_file.read(length);
         if (record.size() < EventHeaderSize + int(length))
-            return QByteArray();  // truncated last record
+            return QByteArray(); // truncated last record
         return record;
     }
 }

@@ -25,5 +25,5 @@ private:
 
     QFile m_file;
     bool m_loop;
-    bool m_failed = false;      // a broken record ended the replay for good
+    bool m_failed = false; // a broken record ended the replay for good
 };

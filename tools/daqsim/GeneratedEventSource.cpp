@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int EvNumOffset = 8;  // of the event record header
+constexpr int EvNumOffset = 8; // of the event record header
 
 // The event as it reads under another event number: the decoder copies the
 // header's number into every board.
@@ -20,8 +20,7 @@ EventData renumbered(EventData event, quint32 evNum)
 
 } // namespace
 
-GeneratedEventSource::GeneratedEventSource(const Options& options)
-    : m_options(options), m_generator(options.generator)
+GeneratedEventSource::GeneratedEventSource(const Options& options) : m_options(options), m_generator(options.generator)
 {
     for (int i = 0; i < options.pool; ++i)
         m_poolRecords.append(EventEncoder::encodeEvent(m_generator.nextEvent(), options.adcSigned));
@@ -43,7 +42,7 @@ EventData GeneratedEventSource::nextEvent()
         return EventData();
     ++m_evNum;
     if (m_options.pool > 0 && poolSlot() == 0)
-        m_generator = SampleGenerator(m_options.generator);  // the pool starts over
+        m_generator = SampleGenerator(m_options.generator); // the pool starts over
     return renumbered(m_generator.nextEvent(), m_evNum);
 }
 

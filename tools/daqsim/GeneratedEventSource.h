@@ -16,9 +16,9 @@ class GeneratedEventSource : public EventSource {
 public:
     struct Options {
         SampleGenerator::Options generator;
-        int pool = 0;           // 0: no pool
+        int pool = 0; // 0: no pool
         bool adcSigned = true;
-        quint64 events = 0;     // 0: endless
+        quint64 events = 0; // 0: endless
     };
 
     explicit GeneratedEventSource(const Options& options);

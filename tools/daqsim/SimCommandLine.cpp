@@ -40,12 +40,13 @@ SimCommandLine::SimCommandLine()
 {
     const SimOptions d;
     const SampleGenerator::Options& g = d.generator;
-    m_parser.setApplicationDescription(QStringLiteral(
-        "Simulated acquisition program: announces itself through discovery and streams generated\n"
-        "digitizer events (or a replayed data file) to every client of its TCP data interface."));
+    m_parser.setApplicationDescription(
+        QStringLiteral("Simulated acquisition program: announces itself through discovery and streams generated\n"
+                       "digitizer events (or a replayed data file) to every client of its TCP data interface."));
     m_parser.addHelpOption();
     m_parser.addOptions({
-        withDefault("port", "TCP port of the data interface; 0: chosen by the system.", "port", QString::number(d.port)),
+        withDefault("port", "TCP port of the data interface; 0: chosen by the system.", "port",
+                    QString::number(d.port)),
         withDefault("listen", "Address the data interface listens on.", "address", d.listenAddress.toString()),
         withDefault("type", "Program type to announce.", "type", d.programType),
         withDefault("index", "Program index to announce.", "index", d.programIndex),
@@ -102,21 +103,21 @@ bool SimCommandLine::helpRequested() const
 
 QString SimCommandLine::helpText() const
 {
-    return m_parser.helpText() + QStringLiteral(
-        "\n"
-        "Control while running:\n"
-        "  Standard input takes one command per line:\n"
-        "    move [PORT]   move the data interface to PORT (none or 0: chosen by the system);\n"
-        "                  connected clients are dropped and the new port is announced.\n"
-        "    quit          drop the clients, send the close message and exit.\n"
-        "  SIGUSR1 moves the data interface to a port chosen by the system.\n"
-        "  SIGINT and SIGTERM quit as \"quit\" does.\n"
-        "\n"
-        "The data interface is announced as free (isFree 1) while no client is connected, and as\n"
-        "busy (isFree 0) while one is. Every client gets its own stream from the first event on.\n"
-        "Progress lines go to standard output, among them \"listening on port N\" at the start.\n"
-        "Discovery uses UDP multicast; run it inside a private network namespace unless the\n"
-        "local network is meant to see it, or use --no-discovery.\n");
+    return m_parser.helpText()
+           + QStringLiteral("\n"
+                            "Control while running:\n"
+                            "  Standard input takes one command per line:\n"
+                            "    move [PORT]   move the data interface to PORT (none or 0: chosen by the system);\n"
+                            "                  connected clients are dropped and the new port is announced.\n"
+                            "    quit          drop the clients, send the close message and exit.\n"
+                            "  SIGUSR1 moves the data interface to a port chosen by the system.\n"
+                            "  SIGINT and SIGTERM quit as \"quit\" does.\n"
+                            "\n"
+                            "The data interface is announced as free (isFree 1) while no client is connected, and as\n"
+                            "busy (isFree 0) while one is. Every client gets its own stream from the first event on.\n"
+                            "Progress lines go to standard output, among them \"listening on port N\" at the start.\n"
+                            "Discovery uses UDP multicast; run it inside a private network namespace unless the\n"
+                            "local network is meant to see it, or use --no-discovery.\n");
 }
 
 bool SimCommandLine::fail(const QString& message)
@@ -162,8 +163,8 @@ bool SimCommandLine::readIdentity()
     if (!o.listenAddress.setAddress(m_parser.value("listen")))
         return fail(QStringLiteral("--listen is not an address: %1").arg(m_parser.value("listen")));
     return readNumber<quint16>("port", 0, 65535, o.port)
-           && readNumber<qint32>("interface-id", std::numeric_limits<qint32>::min(),
-                                 std::numeric_limits<qint32>::max(), o.interfaceId);
+           && readNumber<qint32>("interface-id", std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(),
+                                 o.interfaceId);
 }
 
 bool SimCommandLine::readStream()
@@ -191,7 +192,8 @@ bool SimCommandLine::readStream()
                         .arg(g.channels)
                         .arg(g.samples));
     if (quint64(o.pool) * eventLength > MaxPoolBytes)
-        return fail(QStringLiteral("--pool of %1 such events would take more than %2 MiB").arg(o.pool).arg(MaxPoolBytes >> 20));
+        return fail(
+            QStringLiteral("--pool of %1 such events would take more than %2 MiB").arg(o.pool).arg(MaxPoolBytes >> 20));
     if (m_parser.isSet("replay")) {
         o.replayFile = m_parser.value("replay");
         QFile file(o.replayFile);

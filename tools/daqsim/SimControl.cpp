@@ -89,7 +89,7 @@ void SimControl::readInput()
             emit unknownCommand(QString::fromLocal8Bit(line));
     }
     if (m_partialLine.size() > MaxLineLength)
-        m_partialLine.clear();  // not a command line; drop it
+        m_partialLine.clear(); // not a command line; drop it
 }
 
 bool SimControl::execute(const QByteArray& line)

@@ -10,14 +10,15 @@
 
 StreamSession::StreamSession(QTcpSocket* socket, std::unique_ptr<EventSource> source, const Settings& settings,
                              QObject* parent)
-    : QObject(parent),
-      m_socket(socket),
-      m_peer(peerText(socket)),
-      m_source(std::move(source)),
-      m_shaper(settings.shaping),
-      m_pacer(new QTimer(this)),
-      // A cut record takes two writes, half an event period apart.
-      m_writeRate(settings.rate * (settings.shaping.cutWrites ? 2 : 1))
+    : QObject(parent)
+    , m_socket(socket)
+    , m_peer(peerText(socket))
+    , m_source(std::move(source))
+    , m_shaper(settings.shaping)
+    , m_pacer(new QTimer(this))
+    ,
+    // A cut record takes two writes, half an event period apart.
+    m_writeRate(settings.rate * (settings.shaping.cutWrites ? 2 : 1))
 {
     m_socket->setParent(this);
     // Cut writes must reach the client as separate segments.
@@ -93,7 +94,7 @@ bool StreamSession::mayWriteNow()
         m_writes = 0;
         return true;
     }
-    return double(m_writes) <= due;  // write n is due n / rate seconds after the start
+    return double(m_writes) <= due; // write n is due n / rate seconds after the start
 }
 
 void StreamSession::scheduleNextWrite()

@@ -23,7 +23,7 @@ class StreamSession : public QObject {
 public:
     struct Settings {
         StreamShaper::Options shaping;
-        double rate = 0;    // events per second; 0: as fast as the client reads
+        double rate = 0; // events per second; 0: as fast as the client reads
     };
     // Writing pauses while more than this waits in the socket, so a slow
     // client holds the sender back instead of filling its memory.
@@ -62,11 +62,11 @@ private:
     QString m_peer;
     std::unique_ptr<EventSource> m_source;
     StreamShaper m_shaper;
-    QVector<QByteArray> m_pending;  // writes of the current record not yet sent
+    QVector<QByteArray> m_pending; // writes of the current record not yet sent
     QTimer* m_pacer;
     QElapsedTimer m_clock;
-    double m_writeRate;             // writes per second; 0: unpaced
-    quint64 m_writes = 0;           // writes since the schedule (re)started
+    double m_writeRate;   // writes per second; 0: unpaced
+    quint64 m_writes = 0; // writes since the schedule (re)started
     quint64 m_bytesSent = 0;
     bool m_ending = false;
 };

@@ -19,7 +19,7 @@
 class StreamShaper {
 public:
     struct Options {
-        int garbageEvery = 0;   // garbage before every n-th record; 0: none
+        int garbageEvery = 0; // garbage before every n-th record; 0: none
         bool cutWrites = false;
         quint64 seed = 1;
     };
@@ -39,7 +39,7 @@ private:
     int cutOffset(int recordSize, bool afterGarbage) const;
 
     Options m_options;
-    std::mt19937_64 m_random;   // its raw output is the same on every platform
+    std::mt19937_64 m_random; // its raw output is the same on every platform
     quint64 m_records = 0;
     quint64 m_garbageCount = 0;
 };

@@ -16,7 +16,7 @@ struct MessageWatch {
     bool verbose = false;
     bool outOfRange = false;
     bool readFailed = false;
-    qint64 parsed = -1;   // from the scan's completion line
+    qint64 parsed = -1; // from the scan's completion line
 };
 MessageWatch watch;
 
@@ -33,7 +33,7 @@ void watchMessages(QtMsgType type, const QMessageLogContext& context, const QStr
             watch.parsed = match.captured(1).toLongLong();
         if (text == OutOfRangeText) {
             watch.outOfRange = true;
-            show = watch.verbose;   // the session's own end-of-map probe
+            show = watch.verbose; // the session's own end-of-map probe
         }
         if (text.startsWith(QLatin1String("error in FileReader::readFile()")))
             watch.readFailed = true;
@@ -53,8 +53,12 @@ bool takeFlag(bool& flag)
 } // namespace
 
 DumpSession::DumpSession(const QString& fileName, Mode mode, bool adcSigned, bool verbose, DumpOutput* output)
-    : m_fileName(fileName), m_mode(mode), m_output(output), m_readerPermits(ReaderPermits),
-      m_reader(&m_readerPermits), m_analyzer(new ADCAnalyzer(&m_analyzerPermits, nullptr))
+    : m_fileName(fileName)
+    , m_mode(mode)
+    , m_output(output)
+    , m_readerPermits(ReaderPermits)
+    , m_reader(&m_readerPermits)
+    , m_analyzer(new ADCAnalyzer(&m_analyzerPermits, nullptr))
 {
     watch.verbose = verbose;
     watch.previous = qInstallMessageHandler(watchMessages);
@@ -93,7 +97,7 @@ void DumpSession::run()
 void DumpSession::start()
 {
     m_fileMap.size = QFileInfo(m_fileName).size();
-    m_reader.setFileName(m_fileName);   // scans the whole file before it returns
+    m_reader.setFileName(m_fileName); // scans the whole file before it returns
     {
         QMutexLocker lock(&watch.mutex);
         m_fileMap.completed = watch.parsed >= 0;
@@ -103,7 +107,7 @@ void DumpSession::start()
     if (m_mode == Mode::Records) {
         requestNextRecord();
     } else {
-        m_reader.readFile();   // goes on by its own timer while the analyzer is behind
+        m_reader.readFile(); // goes on by its own timer while the analyzer is behind
         finishIfStreamDone();
     }
 }
@@ -122,7 +126,7 @@ void DumpSession::requestNextRecord()
             return finish();
         }
         if (m_blocksSent > sentBefore)
-            return;   // goes on when the analyzer has processed the record
+            return; // goes on when the analyzer has processed the record
     }
 }
 

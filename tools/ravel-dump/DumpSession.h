@@ -19,8 +19,8 @@ class DumpSession : public QObject {
     Q_OBJECT
 public:
     enum class Mode {
-        Records,   // every record of the file map through readRecord
-        Stream,    // the whole file through readFile's streaming chunks
+        Records, // every record of the file map through readRecord
+        Stream,  // the whole file through readFile's streaming chunks
     };
 
     DumpSession(const QString& fileName, Mode mode, bool adcSigned, bool verbose, DumpOutput* output);
@@ -45,14 +45,14 @@ private:
 
     static constexpr int ReaderPermits = 2;
     QSemaphore m_readerPermits;
-    QSemaphore m_analyzerPermits;   // released by the analyzer, not looked at
+    QSemaphore m_analyzerPermits; // released by the analyzer, not looked at
     FileReader m_reader;
     QThread m_analyzerThread;
     ADCAnalyzer* m_analyzer;
     QEventLoop m_loop;
 
     FileMapResult m_fileMap;
-    int m_record = 0;          // record last requested (records mode)
+    int m_record = 0; // record last requested (records mode)
     int m_eventsSeen = 0;
     int m_blocksSent = 0;
     int m_blocksProcessed = 0;

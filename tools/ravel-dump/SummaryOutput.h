@@ -17,7 +17,7 @@ public:
 private:
     struct Range {
         qint64 low = 0;
-        qint64 high = -1;   // empty while high < low
+        qint64 high = -1; // empty while high < low
         void add(qint64 value);
         QString text() const;
     };

@@ -23,18 +23,17 @@ namespace {
 
 constexpr int ExitCannotOpen = 1;
 
-const char* Description =
-    "Decodes a Ravel data file with the viewer's file reader and analyzer.\n\n"
-    "Without --json or --csv it prints a summary. --json prints one object per\n"
-    "line: every decoded event\n"
-    "  {\"evNum\":N,\"boards\":[{\"serial\":S,\"deviceType\":T,\"evNum\":E,\"timeHigh\":H,\n"
-    "   \"timeFlags\":F,\"timeLow\":L,\"channels\":[{\"ch\":C,\"time\":X,\"samples\":[...]}]}]}\n"
-    "every analyzer log line {\"log\":\"TEXT\"} where it occurred, and last\n"
-    "  {\"fileMap\":{\"size\":Z,\"parsed\":P,\"records\":R,\"completed\":true|false}}\n"
-    "where completed is false when the scan stopped at a damaged record (P is\n"
-    "then the last scan progress reported). --csv prints the rows\n"
-    "record,evNum,serial,channel,index,value and writes log lines to stderr.\n\n"
-    "Exit status: 0 success, 1 the file cannot be opened, 2 bad usage.";
+const char* Description = "Decodes a Ravel data file with the viewer's file reader and analyzer.\n\n"
+                          "Without --json or --csv it prints a summary. --json prints one object per\n"
+                          "line: every decoded event\n"
+                          "  {\"evNum\":N,\"boards\":[{\"serial\":S,\"deviceType\":T,\"evNum\":E,\"timeHigh\":H,\n"
+                          "   \"timeFlags\":F,\"timeLow\":L,\"channels\":[{\"ch\":C,\"time\":X,\"samples\":[...]}]}]}\n"
+                          "every analyzer log line {\"log\":\"TEXT\"} where it occurred, and last\n"
+                          "  {\"fileMap\":{\"size\":Z,\"parsed\":P,\"records\":R,\"completed\":true|false}}\n"
+                          "where completed is false when the scan stopped at a damaged record (P is\n"
+                          "then the last scan progress reported). --csv prints the rows\n"
+                          "record,evNum,serial,channel,index,value and writes log lines to stderr.\n\n"
+                          "Exit status: 0 success, 1 the file cannot be opened, 2 bad usage.";
 
 } // namespace
 
@@ -61,7 +60,8 @@ int main(int argc, char** argv)
     const QString fileName = args.positionalArguments().first();
     QFile probe(fileName);
     if (!probe.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "ravel-dump: cannot open '%s': %s\n", qPrintable(fileName), qPrintable(probe.errorString()));
+        std::fprintf(stderr, "ravel-dump: cannot open '%s': %s\n", qPrintable(fileName),
+                     qPrintable(probe.errorString()));
         return ExitCannotOpen;
     }
     probe.close();

@@ -40,7 +40,8 @@ bool readNumber(const QCommandLineParser& args, const Limits& limits, qint64& va
 
 int writeFailed(const QFile& file)
 {
-    std::fprintf(stderr, "ravel-gen: cannot write '%s': %s\n", qPrintable(file.fileName()), qPrintable(file.errorString()));
+    std::fprintf(stderr, "ravel-gen: cannot write '%s': %s\n", qPrintable(file.fileName()),
+                 qPrintable(file.errorString()));
     return ExitWriteFailed;
 }
 
@@ -68,10 +69,8 @@ int main(int argc, char** argv)
     qint64 seed = 1, events = 100, boards = 2, channels = 64, samples = 1024;
     // The 24-bit device length bounds channels x samples of one board.
     if (!readNumber(args, {"seed", 0, std::numeric_limits<qint64>::max()}, seed)
-        || !readNumber(args, {"events", 0, 100000000}, events)
-        || !readNumber(args, {"boards", 0, 1000}, boards)
-        || !readNumber(args, {"channels", 0, 64}, channels)
-        || !readNumber(args, {"samples", 0, 100000}, samples))
+        || !readNumber(args, {"events", 0, 100000000}, events) || !readNumber(args, {"boards", 0, 1000}, boards)
+        || !readNumber(args, {"channels", 0, 64}, channels) || !readNumber(args, {"samples", 0, 100000}, samples))
         return ExitUsage;
     if (samples % 2 != 0)
         return CommandLine::usageError(args, "--samples must be even (two samples per stream word)");
