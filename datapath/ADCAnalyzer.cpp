@@ -49,6 +49,19 @@ void decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip)
     }
 }
 
+// A vector of `size` doubles left uninitialised for the caller to overwrite
+// at once: QVector::resize would clear them first, which costs as much memory
+// traffic as decoding into them.
+QVector<double> uninitializedSamples(int size)
+{
+    if (size <= 0)
+        return {};
+    QTypedArrayData<double>* data = QTypedArrayData<double>::allocate(std::size_t(size));
+    Q_CHECK_PTR(data);
+    data->size = size;
+    return QVector<double>(QArrayDataPointerRef<double>{data});
+}
+
 // Decoded samples take four times the bytes of the stream, a pass keeps its
 // boards alive until it ends, and sources hand over blocks of up to 20 MB.
 // With glibc's defaults such blocks are mapped and unmapped each time and the
@@ -296,7 +309,7 @@ void ADCAnalyzer::decodeChannel(quint32 channel, const char* payload, quint32 wo
     data.ch = quint8(channel);
     data.time = (quint64(readWord(payload)) << 32) | (readWord(payload + 4) >> 2);
     const quint32 sampleWords = words - 2;
-    data.samples.resize(int(2 * sampleWords));
+    data.samples = uninitializedSamples(int(2 * sampleWords));
     decodeSamples(payload + ChannelBlockMinPayloadSize, sampleWords, data.samples.data(),
                   m_adcSigned ? 0u : 0x80008000u);
     m_board.channels.insert(int(channel), data);

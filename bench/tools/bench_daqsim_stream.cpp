@@ -189,7 +189,7 @@ void BM_LiveDataPath(benchmark::State& state)
         const double analyzerCpuAtStart = threadCpuSeconds(path.analyzer);
         QDeadlineTimer deadline(600000);
         while (!path.drained(expected) && !deadline.hasExpired())
-            QThread::usleep(500);
+            QThread::msleep(5);
         state.SetIterationTime(clock.nsecsElapsed() * 1e-9);
         const double megabytes = double(path.bytes) / 1e6;
         state.counters["client_MBps_cpu"] = megabytes / (threadCpuSeconds(path.client) - clientCpuAtStart);
