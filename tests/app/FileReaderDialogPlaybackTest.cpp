@@ -10,7 +10,7 @@
 #include "datapath/SampleGenerator.h"
 #include "datapath/StreamFormat.h"
 #include "tests/app/FileChooser.h"
-#include "tests/app/MessageCapture.h"
+#include "tests/MessageLog.h"
 #include "tests/app/TempSettings.h"
 
 #include <QElapsedTimer>
@@ -178,7 +178,7 @@ protected:
     // The reader's warnings, without the platform plugin's own notes.
     QStringList warnings() const
     {
-        QStringList lines = messages.lines(QtWarningMsg);
+        QStringList lines = messages.texts(QtWarningMsg);
         lines.erase(std::remove_if(lines.begin(), lines.end(),
                                    [](const QString& line) { return line.contains("propagateSizeHints"); }),
                     lines.end());
@@ -199,7 +199,7 @@ protected:
     }
 
     TempSettings temp;
-    MessageCapture messages;
+    MessageLog messages;
     ViewerSettings settings;
     FileReaderDialog dialog{&settings};
     QSemaphore sourceSemaphore{50};
@@ -378,7 +378,7 @@ TEST_F(LongScanTest, ProgressShowsWhileMappingAndRecordsArriveMeanwhile)
     EXPECT_LT(progressSeen.first(), 100);
     EXPECT_EQ(recordBox()->maximum(), recordCount);
     EXPECT_EQ(evNumOf(blocks.first()), 1u);
-    EXPECT_TRUE(messages.lines(QtDebugMsg).filter(QRegularExpression("^Completed \\d+\\.\\d% \\d+ ms$")).size() >= 1);
+    EXPECT_TRUE(messages.texts(QtDebugMsg).filter(QRegularExpression("^Completed \\d+\\.\\d% \\d+ ms$")).size() >= 1);
     EXPECT_LT(heartbeat.longestGap(), 1500) << "the dialog froze while the file was mapped";
 }
 

@@ -2,7 +2,7 @@
 // each line on the Qt message output.
 
 #include "app/LogDialog.h"
-#include "tests/app/MessageCapture.h"
+#include "tests/MessageLog.h"
 
 #include <QPlainTextEdit>
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ TEST(LogDialogTest, FormHasItsNamesTitleAndAnInertTextArea)
 TEST(LogDialogTest, LinesArrivingWhileHiddenAreAllThereWhenShown)
 {
     LogDialog dialog(nullptr);
-    MessageCapture quiet;
+    MessageLog quiet;
     const int lineCount = 5000;
     for (int i = 0; i < lineCount; ++i)
         dialog.addLog(QString("[MW] line %1").arg(i));
@@ -51,10 +51,10 @@ TEST(LogDialogTest, LineIsShownUnchangedAndWrittenEscapedAtInfoLevel)
 {
     const QString line = "[MW] change source from \"Nimbus #1\" to Qol #2 (data flow:0)";
     LogDialog dialog(nullptr);
-    MessageCapture capture;
+    MessageLog capture;
     dialog.addLog(line);
     EXPECT_EQ(textArea(dialog)->toPlainText(), line);
-    const QStringList info = capture.lines(QtInfoMsg);
+    const QStringList info = capture.texts(QtInfoMsg);
     ASSERT_EQ(info.size(), 1);
     EXPECT_EQ(info.first(), "\"[MW] change source from \\\"Nimbus #1\\\" to Qol #2 (data flow:0)\"");
 }

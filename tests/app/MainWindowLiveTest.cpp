@@ -11,7 +11,7 @@
 #include "tests/tools/SimProcess.h"
 
 #include "MainWindowFixture.h"
-#include "MessageCapture.h"
+#include "tests/MessageLog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -288,8 +288,8 @@ TEST_F(MainWindowLiveTest, FollowsAMovedPortAndAProgramThatDiesAndComesBack)
 
     // Killed: no close message, the connection is refused from then on. The
     // first refusal is reported once, retried after 1 s, then every 5 s.
-    MessageCapture messages;
-    const auto refusals = [&] { return messages.lines(QtDebugMsg).count("The connection was refused by the peer"); };
+    MessageLog messages;
+    const auto refusals = [&] { return messages.texts(QtDebugMsg).count("The connection was refused by the peer"); };
     sim->process.kill();
     ASSERT_TRUE(sim->process.waitForFinished(TimeoutMs));
     QTRY_COMPARE_WITH_TIMEOUT(sourceStyle(), NotConnected, TimeoutMs);
@@ -299,7 +299,7 @@ TEST_F(MainWindowLiveTest, FollowsAMovedPortAndAProgramThatDiesAndComesBack)
     ASSERT_TRUE(waitUntil([&] { return refusals() >= 3; }, TimeoutMs));
     EXPECT_GE(slowRetry.elapsed(), 3000) << "retried too soon after the second refusal";
     const QString endpoint = QString("%1:%2").arg(host).arg(movedPort);
-    EXPECT_EQ(messages.lines(QtDebugMsg).count("TcpClient can't connect to " + endpoint), 1);
+    EXPECT_EQ(messages.texts(QtDebugMsg).count("TcpClient can't connect to " + endpoint), 1);
     EXPECT_EQ(sourceStyle(), NotConnected);
 
     // Back on the same port: found by the next retry, nothing announced

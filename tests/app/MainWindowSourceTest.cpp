@@ -9,7 +9,7 @@
 #include "pnp/ProgramType.h"
 
 #include "MainWindowFixture.h"
-#include "MessageCapture.h"
+#include "tests/MessageLog.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -193,7 +193,7 @@ TEST_F(MainWindowSourceTest, ProgramChosenInTheDialogBecomesTheSourceOnce)
     EXPECT_FALSE(stored.value("MainWindow/geometry").toByteArray().isEmpty());
 
     // The source again: refused, and the dialog comes back until cancelled.
-    MessageCapture messages;
+    MessageLog messages;
     DialogAnswerer answerer({true, false});
     action("actionConnect_to_data_source")->trigger();
     EXPECT_EQ(answerer.shown, 2);

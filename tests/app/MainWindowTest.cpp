@@ -8,7 +8,7 @@
 #include "datapath/SampleGenerator.h"
 
 #include "MainWindowFixture.h"
-#include "MessageCapture.h"
+#include "tests/MessageLog.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -399,12 +399,12 @@ TEST(MainWindowAbout, HeadingCarriesTheRevisionAfterItsLastColon)
 TEST_F(MainWindowTest, ClosingSavesGeometryAndStopsTheThreadsQuickly)
 {
     openFileAndWaitForFirstEvent();
-    MessageCapture messages;
+    MessageLog messages;
     QElapsedTimer clock;
     clock.start();
     window.reset();
     EXPECT_LT(clock.elapsed(), 1500);
-    EXPECT_TRUE(messages.lines(QtWarningMsg).isEmpty()) << messages.lines(QtWarningMsg).join("\n").toStdString();
+    EXPECT_TRUE(messages.texts(QtWarningMsg).isEmpty()) << messages.texts(QtWarningMsg).join("\n").toStdString();
 
     QSettings store;
     EXPECT_FALSE(store.value("MainWindow/geometry").toByteArray().isEmpty());
@@ -438,7 +438,7 @@ TEST_F(MainWindowTest, ShutdownWithAStuckWorkerEndsWithinTheSharedBudget)
         Qt::QueuedConnection);
     QTRY_VERIFY_WITH_TIMEOUT(entered.load(), DecodeTimeoutMs);
 
-    MessageCapture messages;
+    MessageLog messages;
     QElapsedTimer clock;
     clock.start();
     window.reset();

@@ -2,7 +2,7 @@
 // progress of long scans, and streaming under flow control.
 #include "datapath/EventEncoder.h"
 #include "datapath/FileReader.h"
-#include "tests/datapath/MessageLog.h"
+#include "tests/MessageLog.h"
 #include "tests/datapath/Polling.h"
 
 #include <QFile>

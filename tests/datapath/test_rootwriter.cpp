@@ -1,6 +1,6 @@
 // RootWriter: opening and truncating its file, unwritable paths, permits.
 #include "datapath/RootWriter.h"
-#include "tests/datapath/MessageLog.h"
+#include "tests/MessageLog.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // TcpClient against a QTcpServer on 127.0.0.1: connect and retry timing,
 // reconnect after a lost connection, reading under flow control, status.
 #include "datapath/TcpClient.h"
-#include "tests/datapath/MessageLog.h"
+#include "tests/MessageLog.h"
 #include "tests/datapath/Polling.h"
 
 #include <QElapsedTimer>

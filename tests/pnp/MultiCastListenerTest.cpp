@@ -2,7 +2,7 @@
 // the veth pair of the test namespace. A port of their own keeps these tests
 // apart from the discovery servers of other tests.
 #include "pnp/MultiCastListener.h"
-#include "tests/pnp/MessageCapture.h"
+#include "tests/MessageLog.h"
 #include "tests/pnp/PnpTestSupport.h"
 
 #include <QCoreApplication>
@@ -120,7 +120,7 @@ TEST(MultiCastListener, SeveralListenersShareThePort)
 TEST(MultiCastListener, DestructionEndsEveryThreadPromptly)
 {
     REQUIRE_PRIVATE_NETWORK();
-    MessageCapture capture;
+    MessageLog capture;
     auto listener = std::make_unique<MultiCastListener>(group, testPort);
     QList<QThread*> threads = listener->findChildren<QThread*>();
     ASSERT_EQ(threads.size(), 2);
@@ -149,10 +149,10 @@ TEST(MultiCastListenerAlone, NoInterface)
 {
     if (!isChild())
         GTEST_SKIP() << "runs in a namespace of its own";
-    MessageCapture capture;
+    MessageLog capture;
     MultiCastListener listener(group, testPort);
     EXPECT_TRUE(threadNames(listener).isEmpty());
-    EXPECT_EQ(capture.messages(QtCriticalMsg), QStringList{"No multicast interfaces found"});
+    EXPECT_EQ(capture.texts(QtCriticalMsg), QStringList{"No multicast interfaces found"});
 }
 
 TEST(MultiCastListenerAlone, LoopbackGetsThreadButNoSocket)

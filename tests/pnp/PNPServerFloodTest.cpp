@@ -3,7 +3,7 @@
 // threads that receive and decode keep serving their timers.
 #include "pnp/PNPServer.h"
 #include "pnp/PnpMessage.h"
-#include "tests/pnp/MessageCapture.h"
+#include "tests/MessageLog.h"
 #include "tests/pnp/PnpTestSupport.h"
 
 #include <QFile>
@@ -152,7 +152,7 @@ double threadCpuSeconds()
 TEST(PNPServerFlood, DropsBadDatagramsSignalsValidOnesAndStaysResponsive)
 {
     REQUIRE_PRIVATE_NETWORK();
-    MessageCapture capture;
+    MessageLog capture;
     const QString type = QStringLiteral("Flood-") + QUuid::createUuid().toString().mid(1, 8);
     const QUuid uuid = QUuid::createUuid();
     const int total = datagramsPerSecond * floodSeconds;
@@ -204,7 +204,7 @@ TEST(PNPServerFlood, DropsBadDatagramsSignalsValidOnesAndStaysResponsive)
     for (const QString& warning : capture.warnings())
         if (warning.startsWith("Failed decode msg:"))
             droppedWithWarning.insert(warning);
-    const int anounceWarnings = capture.count(QtWarningMsg, "Program announce from");
+    const int anounceWarnings = capture.countStartingWith(QtWarningMsg, "Program announce from");
     std::printf(
         "flood: %d datagrams in %.2f s (%.0f/s); %d valid signalled of %d; %d bad dropped with warning; "
         "%d warnings in all; %d copies dropped by the kernel; worst timer delay on the server's thread %lld ms\n",

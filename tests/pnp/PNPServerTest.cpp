@@ -5,7 +5,7 @@
 #include "pnp/PNPServer.h"
 #include "pnp/MultiCastListener.h"
 #include "pnp/PnpMessage.h"
-#include "tests/pnp/MessageCapture.h"
+#include "tests/MessageLog.h"
 #include "tests/pnp/PnpTestSupport.h"
 
 #include <QProcess>
@@ -286,7 +286,7 @@ TEST(PNPServer, AfterStopSearchRequestsAreStillAnswered)
 TEST(PNPServer, SearchModesAndTheirLogLines)
 {
     REQUIRE_PRIVATE_NETWORK();
-    MessageCapture capture;
+    MessageLog capture;
     Wire wire;
     auto server = std::make_unique<PNPServer>();
     QTimer* timer = server->findChild<QTimer*>();
@@ -304,7 +304,7 @@ TEST(PNPServer, SearchModesAndTheirLogLines)
     server->startSearch(type);
     server.reset();
     EXPECT_EQ(
-        capture.messages(QtInfoMsg),
+        capture.texts(QtInfoMsg),
         (QStringList{"Pnp_search single request for targets:all",
                      QStringLiteral("Pnp_search started with 5000ms interval, targets:%1, Qol").arg(type),
                      "Pnp_search stopped", "Pnp_search single request for targets:" + type, "Pnp_search stopped"}));
@@ -313,7 +313,7 @@ TEST(PNPServer, SearchModesAndTheirLogLines)
 TEST(PNPServer, DropsUndecodableDatagramsWithWarning)
 {
     REQUIRE_PRIVATE_NETWORK();
-    MessageCapture capture;
+    MessageLog capture;
     PNPServer server;
     Signalled signalled(server);
     EXPECT_FALSE(decode(server, "<!DOCTYPE x><program/>"));

@@ -2,7 +2,7 @@
 // writer and reader (no network).
 #include "pnp/PnpMessage.h"
 #include "pnp/ProgramType.h"
-#include "tests/pnp/MessageCapture.h"
+#include "tests/MessageLog.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -222,7 +222,7 @@ class PnpMessageReader : public ::testing::TestWithParam<ReaderCase> {};
 TEST_P(PnpMessageReader, AcceptsOrRejectsWithTheWarnings)
 {
     const ReaderCase& c = GetParam();
-    MessageCapture capture;
+    MessageLog capture;
     PnpMessage message;
     EXPECT_EQ(message.fromXml(c.data, sender), c.accepted) << c.data.constData();
     EXPECT_EQ(capture.warnings(), c.warnings);
@@ -352,7 +352,7 @@ TEST(PnpMessageReaderFields, ChildrenOverrideAttributes)
 
 TEST(PnpMessageReaderFields, LenientValues)
 {
-    MessageCapture capture;
+    MessageLog capture;
     PnpMessage message;
     ASSERT_TRUE(message.fromXml(
         document("program", "name=\"n\" uuid=\"not a uuid\" seq=\"-1\" hostName=\"h\" type=\"T\" index=\"1\"",
