@@ -9,8 +9,8 @@
 #include "datapath/FileReader.h"
 #include "datapath/SampleGenerator.h"
 #include "datapath/StreamFormat.h"
-#include "tests/app/FileChooser.h"
 #include "tests/MessageLog.h"
+#include "tests/app/FileChooser.h"
 #include "tests/app/TempSettings.h"
 
 #include <QElapsedTimer>
