@@ -17,22 +17,23 @@ int readInt(const QSettings& settings, const QString& key, int current)
     return ok ? value : current;
 }
 
-quint16 readUInt16(const QSettings& settings, const QString& key, quint16 current)
-{
-    return quint16(readInt(settings, key, current));
-}
-
-bool readBool(const QSettings& settings, const QString& key, bool current)
-{
-    return settings.value(key, current).toBool();
-}
-
 // Reads key.0, key.1, ... into map until the first missing number.
 template <typename T>
 void readChannelList(const QSettings& settings, const QString& pattern, QMap<int, T>& map)
 {
     for (int channel = 0; settings.contains(pattern.arg(channel)); ++channel)
         map.insert(channel, settings.value(pattern.arg(channel)).value<T>());
+}
+
+// True when row i of the key table fills scalar i: no row missing or twice.
+template <typename Key, std::size_t Count>
+constexpr bool oneRowPerScalar(const std::array<Key, Count>& keys)
+{
+    for (std::size_t i = 0; i < Count; ++i) {
+        if (std::size_t(keys[i].scalar) != i)
+            return false;
+    }
+    return true;
 }
 
 bool isDecimal(const QString& text)
@@ -42,7 +43,42 @@ bool isDecimal(const QString& text)
 
 } // namespace
 
-DeviceSettings::DeviceSettings(quint16 deviceType, quint32 serial) : type_(deviceType), serial_(serial) {}
+DeviceSettings::DeviceSettings(quint16 deviceType, quint32 serial) : type_(deviceType), serial_(serial)
+{
+    for (const ScalarKey& key : scalarKeys())
+        scalars_[key.scalar] = key.initial;
+}
+
+const std::array<DeviceSettings::ScalarKey, DeviceSettings::ScalarCount>& DeviceSettings::scalarKeys()
+{
+    static constexpr std::array<ScalarKey, ScalarCount> Keys{{
+        {BoardEnabled, "enabled", Kind::Switch, 1},
+        {ReadCellNumber, "readcellnumber", Kind::Number, 1024},
+        {TrigDelay, "trigdelay", Kind::Number, 5},
+        {TrigSetup, "trigsetup", Kind::Number, 0},
+        {InvertInput, "invertInput", Kind::Switch, 0},
+        {ZsEnabled, "zs_en", Kind::Switch, 0},
+        {SoftwareZs, "softwareZs", Kind::Switch, 0},
+        {Ad5622Level, "ad5622_level", Kind::Word, 0},
+        {Ad5622Baseline, "ad5622_baseline", Kind::Word, 0},
+        {AmpBoardSet, "amp_board_set", Kind::Word, 0},
+        {InvertThrTrig, "invert_thr_trig", Kind::Switch, 0},
+        {InvertZsThr, "invert_zs_thr", Kind::Switch, 0},
+        {SparseEnabled, "Sparse/en", Kind::Switch, 0},
+        {SparseReadCellNum, "Sparse/readCellNum", Kind::Word, 4},
+        {SparseOffset, "Sparse/offset", Kind::Word, 0},
+        {SparsePeriod, "Sparse/period", Kind::Word, 2},
+        {SparsePointNumber, "Sparse/pointNumber", Kind::Word, 0},
+        {DspEnabled, "DSP/en", Kind::Switch, 0},
+        {FirEnabled, "DSP/FIR/en", Kind::Switch, 0},
+        {FirRoundoff, "DSP/FIR/roundoff", Kind::Number, 1},
+        {BlcThreshold, "DSP/BLC/thr", Kind::Number, 100},
+        {MafEnabled, "DSP/BLC/MAF/en", Kind::Switch, 0},
+        {MafTapSel, "DSP/BLC/MAF/tap_sel", Kind::Number, 2},
+    }};
+    static_assert(oneRowPerScalar(Keys), "the key table lists every scalar once, in enum order");
+    return Keys;
+}
 
 QString DeviceSettings::groupName(quint16 deviceType, quint32 serial)
 {
@@ -72,59 +108,38 @@ void DeviceSettings::load(QSettings& settings)
 
     settings.beginGroup(groupName());
     hwStr_ = settings.value("hwStr", hwStr_).toString();
-    boardEnabled_ = readBool(settings, "enabled", true);
+    firPresetKey_ = settings.value("DSP/FIR/presetKey", firPresetKey_).toString();
     readChannelList(settings, "en.%1", enabled_);
     readChannelList(settings, "thr.%1", threshold_);
     readChannelList(settings, "zsThr.%1", zsThreshold_);
     readChannelList(settings, "trig.%1", triggerEnabled_);
-    loadBoardValues(settings);
-    loadProcessing(settings);
+    loadScalars(settings);
     loadBaselines(settings);
     settings.endGroup();
 
     loadFirPreset(settings);
 }
 
-void DeviceSettings::loadBoardValues(QSettings& settings)
+// A switch takes what the store says; a number or word keeps its value when
+// the key is missing or not a number, and a word keeps the low 16 bits.
+void DeviceSettings::loadScalars(const QSettings& settings)
 {
-    readCellNumber_ = readInt(settings, "readcellnumber", readCellNumber_);
-    trigDelay_ = readInt(settings, "trigdelay", trigDelay_);
-    trigSetup_ = readInt(settings, "trigsetup", trigSetup_);
-    invertInput_ = readBool(settings, "invertInput", invertInput_);
-    zsEnabled_ = readBool(settings, "zs_en", zsEnabled_);
-    softwareZs_ = readBool(settings, "softwareZs", softwareZs_);
-    ad5622Level_ = readUInt16(settings, "ad5622_level", ad5622Level_);
-    ad5622Baseline_ = readUInt16(settings, "ad5622_baseline", ad5622Baseline_);
-    ampBoardSet_ = readUInt16(settings, "amp_board_set", ampBoardSet_);
-    invertThrTrig_ = readBool(settings, "invert_thr_trig", invertThrTrig_);
-    invertZsThr_ = readBool(settings, "invert_zs_thr", invertZsThr_);
-}
-
-void DeviceSettings::loadProcessing(QSettings& settings)
-{
-    settings.beginGroup("Sparse");
-    sparseEnabled_ = readBool(settings, "en", sparseEnabled_);
-    sparseReadCellNum_ = readUInt16(settings, "readCellNum", sparseReadCellNum_);
-    sparseOffset_ = readUInt16(settings, "offset", sparseOffset_);
-    sparsePeriod_ = readUInt16(settings, "period", sparsePeriod_);
-    sparsePointNumber_ = readUInt16(settings, "pointNumber", sparsePointNumber_);
-    settings.endGroup();
-
-    settings.beginGroup("DSP");
-    dspEnabled_ = readBool(settings, "en", dspEnabled_);
-    settings.beginGroup("FIR");
-    firPresetKey_ = settings.value("presetKey", firPresetKey_).toString();
-    firEnabled_ = readBool(settings, "en", firEnabled_);
-    firRoundoff_ = qBound(0, readInt(settings, "roundoff", firRoundoff_), 3);
-    settings.endGroup();
-    settings.beginGroup("BLC");
-    blcThreshold_ = readInt(settings, "thr", blcThreshold_);
-    settings.beginGroup("MAF");
-    mafEnabled_ = readBool(settings, "en", mafEnabled_);
-    mafTapSel_ = readInt(settings, "tap_sel", mafTapSel_);
-    settings.endGroup();
-    settings.endGroup();
-    settings.endGroup();
+    for (const ScalarKey& key : scalarKeys()) {
+        int& value = scalars_[key.scalar];
+        const QString path = QString::fromLatin1(key.path);
+        switch (key.kind) {
+        case Kind::Switch:
+            value = settings.value(path, value != 0).toBool() ? 1 : 0;
+            break;
+        case Kind::Number:
+            value = readInt(settings, path, value);
+            break;
+        case Kind::Word:
+            value = quint16(readInt(settings, path, value));
+            break;
+        }
+    }
+    scalars_[FirRoundoff] = qBound(0, scalars_[FirRoundoff], 3);
 }
 
 // Keys "baseline.<channel>" in any order; keys whose channel or value is not

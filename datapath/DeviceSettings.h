@@ -9,6 +9,8 @@
 #include <QString>
 #include <QVector>
 
+#include <array>
+
 class QSettings;
 
 class DeviceSettings {
@@ -17,7 +19,7 @@ public:
     // Application name of the board settings store.
     static const char* const StoreApplication;
 
-    DeviceSettings() = default;
+    DeviceSettings() : DeviceSettings(0, 0) {}
     DeviceSettings(quint16 deviceType, quint32 serial);
 
     void setDeviceType(quint16 type) { type_ = type; }
@@ -45,41 +47,80 @@ public:
 
     // Board values.
     const QString& hwStr() const { return hwStr_; }
-    bool isEnabled() const { return boardEnabled_; }
-    int readCellNumber() const { return readCellNumber_; }
-    int trigDelay() const { return trigDelay_; }
-    int trigSetup() const { return trigSetup_; }
-    bool invertInput() const { return invertInput_; }
-    bool zsEnabled() const { return zsEnabled_; }
-    bool softwareZs() const { return softwareZs_; }
-    quint16 ad5622Level() const { return ad5622Level_; }
-    quint16 ad5622Baseline() const { return ad5622Baseline_; }
-    quint16 ampBoardSet() const { return ampBoardSet_; }
-    bool invertThrTrig() const { return invertThrTrig_; }
-    bool invertZsThr() const { return invertZsThr_; }
+    bool isEnabled() const { return flag(BoardEnabled); }
+    int readCellNumber() const { return scalars_[ReadCellNumber]; }
+    int trigDelay() const { return scalars_[TrigDelay]; }
+    int trigSetup() const { return scalars_[TrigSetup]; }
+    bool invertInput() const { return flag(InvertInput); }
+    bool zsEnabled() const { return flag(ZsEnabled); }
+    bool softwareZs() const { return flag(SoftwareZs); }
+    quint16 ad5622Level() const { return word(Ad5622Level); }
+    quint16 ad5622Baseline() const { return word(Ad5622Baseline); }
+    quint16 ampBoardSet() const { return word(AmpBoardSet); }
+    bool invertThrTrig() const { return flag(InvertThrTrig); }
+    bool invertZsThr() const { return flag(InvertZsThr); }
 
     // Readout window ("Sparse").
-    bool sparseEnabled() const { return sparseEnabled_; }
-    quint16 sparseReadCellNum() const { return sparseReadCellNum_; }
-    quint16 sparseOffset() const { return sparseOffset_; }
-    quint16 sparsePeriod() const { return sparsePeriod_; }
-    quint16 sparsePointNumber() const { return sparsePointNumber_; }
+    bool sparseEnabled() const { return flag(SparseEnabled); }
+    quint16 sparseReadCellNum() const { return word(SparseReadCellNum); }
+    quint16 sparseOffset() const { return word(SparseOffset); }
+    quint16 sparsePeriod() const { return word(SparsePeriod); }
+    quint16 sparsePointNumber() const { return word(SparsePointNumber); }
 
     // On-board processing ("DSP" with "FIR", "BLC" and "BLC/MAF").
-    bool dspEnabled() const { return dspEnabled_; }
+    bool dspEnabled() const { return flag(DspEnabled); }
     const QString& firPresetKey() const { return firPresetKey_; }
-    bool firEnabled() const { return firEnabled_; }
-    int firRoundoff() const { return firRoundoff_; }
-    int blcThreshold() const { return blcThreshold_; }
-    bool mafEnabled() const { return mafEnabled_; }
-    int mafTapSel() const { return mafTapSel_; }
+    bool firEnabled() const { return flag(FirEnabled); }
+    int firRoundoff() const { return scalars_[FirRoundoff]; }
+    int blcThreshold() const { return scalars_[BlcThreshold]; }
+    bool mafEnabled() const { return flag(MafEnabled); }
+    int mafTapSel() const { return scalars_[MafTapSel]; }
     const QVector<qint16>& firCoefficients() const { return firCoefficients_; }
 
     static QVector<qint16> defaultFirCoefficients();
 
 private:
-    void loadBoardValues(QSettings& settings);
-    void loadProcessing(QSettings& settings);
+    // The switches and numbers of the board, each read from one key of its
+    // group by one loop over scalarKeys(), which gives key, kind and default.
+    enum Scalar {
+        BoardEnabled,
+        ReadCellNumber,
+        TrigDelay,
+        TrigSetup,
+        InvertInput,
+        ZsEnabled,
+        SoftwareZs,
+        Ad5622Level,
+        Ad5622Baseline,
+        AmpBoardSet,
+        InvertThrTrig,
+        InvertZsThr,
+        SparseEnabled,
+        SparseReadCellNum,
+        SparseOffset,
+        SparsePeriod,
+        SparsePointNumber,
+        DspEnabled,
+        FirEnabled,
+        FirRoundoff,
+        BlcThreshold,
+        MafEnabled,
+        MafTapSel,
+        ScalarCount
+    };
+    enum class Kind { Switch, Number, Word };
+    struct ScalarKey {
+        Scalar scalar;
+        const char* path; // below the board's group
+        Kind kind;
+        int initial;
+    };
+    static const std::array<ScalarKey, ScalarCount>& scalarKeys();
+
+    bool flag(Scalar scalar) const { return scalars_[scalar] != 0; }
+    quint16 word(Scalar scalar) const { return quint16(scalars_[scalar]); }
+
+    void loadScalars(const QSettings& settings);
     void loadBaselines(QSettings& settings);
     void loadFirPreset(QSettings& settings);
 
@@ -93,31 +134,7 @@ private:
     QMap<int, int> baseline_;
 
     QString hwStr_;
-    bool boardEnabled_ = true;
-    int readCellNumber_ = 1024;
-    int trigDelay_ = 5;
-    int trigSetup_ = 0;
-    bool invertInput_ = false;
-    bool zsEnabled_ = false;
-    bool softwareZs_ = false;
-    quint16 ad5622Level_ = 0;
-    quint16 ad5622Baseline_ = 0;
-    quint16 ampBoardSet_ = 0;
-    bool invertThrTrig_ = false;
-    bool invertZsThr_ = false;
-
-    bool sparseEnabled_ = false;
-    quint16 sparseReadCellNum_ = 4;
-    quint16 sparseOffset_ = 0;
-    quint16 sparsePeriod_ = 2;
-    quint16 sparsePointNumber_ = 0;
-
-    bool dspEnabled_ = false;
     QString firPresetKey_;
-    bool firEnabled_ = false;
-    int firRoundoff_ = 1;
-    int blcThreshold_ = 100;
-    bool mafEnabled_ = false;
-    int mafTapSel_ = 2;
+    std::array<int, ScalarCount> scalars_{};
     QVector<qint16> firCoefficients_ = defaultFirCoefficients();
 };

@@ -15,6 +15,7 @@
 
 #include "app/FileReaderDialog.h"
 #include "app/MainWindow.h"
+#include "bench/RunBenchmarks.h"
 #include "datapath/EventEncoder.h"
 #include "datapath/SampleGenerator.h"
 #include "vell/WaveformPlot.h"
@@ -261,10 +262,5 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setOrganizationName("Kelvane Electronics");
     QCoreApplication::setApplicationName("Ravel-Viewer");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }

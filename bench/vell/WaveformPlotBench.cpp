@@ -2,6 +2,7 @@
 // setData (or setSamples) of 64 curves, replot, and a real repaint of the
 // canvas, offscreen, in a 1200 x 700 widget.
 
+#include "bench/RunBenchmarks.h"
 #include "tests/vell/WaveformFixtures.h"
 #include "vell/WaveformPlot.h"
 
@@ -33,14 +34,21 @@ struct Events {
     {}
 };
 
+// Shows the plot at the measured size with the first event drawn.
 template <typename Plot>
-void runDraws(benchmark::State& state, Plot& plot)
+void showFirst(Plot& plot, const Events& events)
 {
-    const Events events(int(state.range(0)));
     plot.resize(1200, 700);
     plot.show();
     plot.setData(events.lists[0]);
     QApplication::processEvents();
+}
+
+template <typename Plot>
+void runDraws(benchmark::State& state, Plot& plot)
+{
+    const Events events(int(state.range(0)));
+    showFirst(plot, events);
     PaintCounter counter;
     plot.canvas()->installEventFilter(&counter);
     int i = 0;
@@ -59,10 +67,7 @@ template <typename Plot>
 void runPans(benchmark::State& state, Plot& plot)
 {
     const Events events(int(state.range(0)));
-    plot.resize(1200, 700);
-    plot.show();
-    plot.setData(events.lists[0]);
-    QApplication::processEvents();
+    showFirst(plot, events);
     const double width = state.range(0) / 4.0;
     int i = 0;
     for (auto _ : state) {
@@ -74,46 +79,42 @@ void runPans(benchmark::State& state, Plot& plot)
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_WaveformPlotDraw(benchmark::State& state)
+template <typename Plot>
+std::unique_ptr<Plot> makePlot();
+
+template <>
+std::unique_ptr<WaveformPlot> makePlot()
 {
-    WaveformPlot plot;
-    runDraws(state, plot);
+    return std::make_unique<WaveformPlot>();
 }
 
-void BM_PlainQwtPlotDraw(benchmark::State& state)
+// The baseline: Qwt's own curves in the waveform plot's colours.
+template <>
+std::unique_ptr<PlainQwtPlot> makePlot()
 {
-    WaveformPlot palette;
-    PlainQwtPlot plot(palette.curveColors());
-    runDraws(state, plot);
+    const WaveformPlot palette;
+    return std::make_unique<PlainQwtPlot>(palette.curveColors());
 }
 
-void BM_WaveformPlotPan(benchmark::State& state)
+// Registers one scenario (runDraws, runPans) on a new plot of the given kind.
+template <typename Plot>
+void addBenchmark(const char* name, void (*scenario)(benchmark::State&, Plot&))
 {
-    WaveformPlot plot;
-    runPans(state, plot);
-}
-
-void BM_PlainQwtPlotPan(benchmark::State& state)
-{
-    WaveformPlot palette;
-    PlainQwtPlot plot(palette.curveColors());
-    runPans(state, plot);
+    benchmark::RegisterBenchmark(name, [scenario](benchmark::State& state) { scenario(state, *makePlot<Plot>()); })
+        ->Arg(1024)
+        ->Arg(4096)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
 
 } // namespace
 
-BENCHMARK(BM_WaveformPlotDraw)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PlainQwtPlotDraw)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_WaveformPlotPan)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PlainQwtPlotPan)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
-
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    addBenchmark<WaveformPlot>("BM_WaveformPlotDraw", runDraws);
+    addBenchmark<PlainQwtPlot>("BM_PlainQwtPlotDraw", runDraws);
+    addBenchmark<WaveformPlot>("BM_WaveformPlotPan", runPans);
+    addBenchmark<PlainQwtPlot>("BM_PlainQwtPlotPan", runPans);
+    return runBenchmarks<QApplication>(argc, argv);
 }

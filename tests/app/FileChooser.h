@@ -1,13 +1,11 @@
 #pragma once
-// Answers the next modal file chooser the way an operator would: types the
-// given path and presses Open, or cancels when the path is empty. Notes the
-// caption and start folder the chooser came up with. `afterAnswer` runs once
-// the chooser has its answer, before the program gets it back.
+// Answers the next modal file chooser as an operator would: types the path and
+// presses Open, or cancels when the path is empty. `afterAnswer` runs before
+// the program gets the answer back.
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -15,50 +13,29 @@
 class FileChooser {
 public:
     explicit FileChooser(const QString& answer, std::function<void()> afterAnswer = {})
-        : answer(answer), afterAnswer(std::move(afterAnswer))
     {
-        QObject::connect(&poll, &QTimer::timeout, [this] { answerIfOpen(); });
+        QObject::connect(&poll, &QTimer::timeout, [this, answer, afterAnswer] {
+            auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!chooser || !chooser->isVisible())
+                return;
+            poll.stop();
+            caption = chooser->windowTitle();
+            startFolder = chooser->directory().absolutePath();
+            if (answer.isEmpty())
+                return chooser->reject();
+            // selectFile() leaves the name field alone once it has the focus.
+            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(answer);
+            static_cast<QDialog*>(chooser)->accept(); // Open: checks the file exists
+            if (afterAnswer)
+                afterAnswer();
+        });
         poll.start(10);
     }
 
-    bool wasShown() const { return shown; }
-    QString caption() const { return seenCaption; }
-    QString startFolder() const { return seenFolder; }
+    bool wasShown() const { return !caption.isEmpty(); }
+    QString caption;
+    QString startFolder;
 
 private:
-    void answerIfOpen()
-    {
-        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!chooser || !chooser->isVisible())
-            return;
-        poll.stop();
-        shown = true;
-        seenCaption = chooser->windowTitle();
-        seenFolder = chooser->directory().absolutePath();
-        if (answer.isEmpty()) {
-            chooser->reject();
-            return;
-        }
-        typeFileName(chooser);
-        static_cast<QDialog*>(chooser)->accept(); // Open: checks the file exists
-        if (afterAnswer)
-            afterAnswer();
-    }
-
-    // selectFile() leaves the name field alone once it has the focus, so the
-    // path is typed into the field itself.
-    void typeFileName(QFileDialog* chooser) const
-    {
-        if (auto* field = chooser->findChild<QLineEdit*>("fileNameEdit"))
-            field->setText(answer);
-        else
-            chooser->selectFile(answer);
-    }
-
-    QString answer;
-    std::function<void()> afterAnswer;
     QTimer poll;
-    bool shown = false;
-    QString seenCaption;
-    QString seenFolder;
 };

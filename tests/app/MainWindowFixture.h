@@ -5,6 +5,9 @@
 
 #include "app/FileReaderDialog.h"
 #include "app/MainWindow.h"
+#include "app/ViewerSettings.h"
+#include "datapath/EventEncoder.h"
+#include "datapath/SampleGenerator.h"
 #include "tests/pnp/PnpTestSupport.h"
 #include "vell/WaveformPlot.h"
 
@@ -18,13 +21,11 @@
 
 class MainWindowFixture : public ::testing::Test {
 protected:
-    static constexpr int DecodeTimeoutMs = 60000;
+    static constexpr int TimeoutMs = 60000;
+    static constexpr const char* Connected = "QLabel { color : darkGreen; }";
+    static constexpr const char* NotConnected = "QLabel { color : red; }";
 
-    void SetUp() override
-    {
-        REQUIRE_PRIVATE_NETWORK();
-        ASSERT_TRUE(temp.isValid());
-    }
+    void SetUp() override { REQUIRE_PRIVATE_NETWORK(); }
 
     void openWindow()
     {
@@ -32,19 +33,45 @@ protected:
         window->show();
         plot = window->findChild<WaveformPlot*>("widgetWaveform");
         dialog = window->findChild<FileReaderDialog*>();
-        ASSERT_NE(plot, nullptr);
-        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(plot && dialog);
     }
 
-    template <typename T>
+    template <typename T = QLabel>
     T* part(const char* name) const
     {
         T* found = window->findChild<T*>(name);
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    QLabel* label(const char* name) const { return part<QLabel>(name); }
     QAction* action(const char* name) const { return part<QAction>(name); }
+    QString eventText() const { return part("eventLabel")->text(); }
+    QString sourceText() const { return part("sourceLabel")->text(); }
+    QString sourceStyle() const { return part("sourceLabel")->styleSheet(); }
+
+    static void saveChoice(const QString& type, const QString& index, bool adcSigned = false)
+    {
+        ViewerSettings stored;
+        stored.selectedProgramType = type;
+        stored.selectedProgramIndex = index;
+        stored.selectedInterface = "Monitor output data flow";
+        stored.adcRawDataSigned = adcSigned;
+        stored.saveSettings();
+    }
+
+    // Writes `dataFile` with generated events numbered from firstEvNum; returns them.
+    QVector<EventData> writeDataFile(const SampleGenerator::Options& options, int count, quint32 firstEvNum = 1)
+    {
+        SampleGenerator generator(options);
+        QVector<EventData> events;
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i) {
+            events << generator.nextEvent();
+            events.last().evNum = firstEvNum + quint32(i);
+            EventEncoder::appendEvent(bytes, events.last(), true);
+        }
+        dataFile = temp.write("events.dat", bytes);
+        return events;
+    }
 
     // The window's private slots, reached as its queued signals reach them.
     template <typename Arg>
@@ -58,4 +85,5 @@ protected:
     std::unique_ptr<MainWindow> window;
     WaveformPlot* plot = nullptr;
     FileReaderDialog* dialog = nullptr;
+    QString dataFile;
 };

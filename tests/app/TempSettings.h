@@ -1,55 +1,41 @@
 #pragma once
-// Points the application's settings at a fresh temporary folder for the life
-// of one test, under the viewer's real application name, so that tests never
-// read or write the user's own settings.
+// Points the viewer's settings (native and INI, under its real application
+// name) at a fresh temporary folder for the life of one test.
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
-#include <QString>
 #include <QTemporaryDir>
 
 class TempSettings {
 public:
-    TempSettings() : savedAppName(QCoreApplication::applicationName())
-    {
-        QCoreApplication::setApplicationName("Ravel-Viewer");
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
-    }
-    ~TempSettings()
-    {
-        // Leave nothing pointing at the folder that is about to go away.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, unusedPath());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, unusedPath());
-        QCoreApplication::setApplicationName(savedAppName);
-    }
+    TempSettings() : savedAppName(QCoreApplication::applicationName()) { pointAt(dir.path(), "Ravel-Viewer"); }
+    ~TempSettings() { pointAt(QDir::temp().filePath("ravel-tests-no-settings"), savedAppName); }
 
     bool isValid() const { return dir.isValid(); }
     QString folder() const { return dir.path(); }
-    // The viewer's settings file: Ravel-Viewer.conf in the organisation folder.
     QString filePath() const { return dir.filePath("Kelvane Electronics/Ravel-Viewer.conf"); }
 
-    // An empty file in the folder, for the file chooser to pick.
-    QString createFile(const QString& name) const
+    // Writes a file of the folder (or the settings file, as an operator's
+    // editor would); returns its path.
+    QString write(const QString& path, const QByteArray& bytes) const
     {
-        QFile file(dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
+        QFile file(QDir(dir.path()).filePath(path));
+        QDir().mkpath(QFileInfo(file).path());
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
         return file.fileName();
     }
 
-    // Replaces the settings file with raw text, as an operator's editor would.
-    void writeRaw(const QByteArray& text) const
-    {
-        QDir(dir.path()).mkpath("Kelvane Electronics");
-        QFile file(filePath());
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(text);
-    }
-
 private:
-    static QString unusedPath() { return QDir::temp().filePath("ravel-tests-no-settings"); }
+    static void pointAt(const QString& path, const QString& appName)
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
+        QCoreApplication::setApplicationName(appName);
+    }
 
     QTemporaryDir dir;
     QString savedAppName;

@@ -1,7 +1,6 @@
 #pragma once
-// Drives an ADCAnalyzer on the test thread and records everything it says:
-// emitted events, addLog lines, the latest position map, and the diagnostic
-// lines written to Qt's message output while the probe lives.
+// Drives an ADCAnalyzer on the test thread and records what it emits: events,
+// addLog lines, the latest position map, and per fed block what it caused.
 
 #include "datapath/ADCAnalyzer.h"
 
@@ -24,28 +23,19 @@ public:
         QObject::connect(&analyzer, &ADCAnalyzer::addLog, [this](const QString& line) { logs.append(line); });
         QObject::connect(&analyzer, &ADCAnalyzer::eventMapUpdated,
                          [this](const QMap<quint32, quint32>& map) { positions = map; });
-        previousHandler = qInstallMessageHandler(&AnalyzerProbe::captureMessage);
-        diagnostics().clear();
-    }
-    ~AnalyzerProbe() { qInstallMessageHandler(previousHandler); }
-
-    void feed(const QByteArray& block)
-    {
-        const int before = logs.size();
-        analyzer.dataAccuired(block);
-        fed += block.size();
-        blocks.append({fed, logs.size() - before, positions.size()});
-    }
-    void feedInBlocks(const QByteArray& stream, int blockSize)
-    {
-        for (int at = 0; at < stream.size(); at += blockSize)
-            feed(stream.mid(at, blockSize));
     }
 
-    static QStringList& diagnostics()
+    // Feeds the stream whole, or in blocks of blockSize bytes.
+    void feed(const QByteArray& stream, int blockSize = 0)
     {
-        static QStringList lines;
-        return lines;
+        const int size = blockSize > 0 ? blockSize : qMax(1, stream.size());
+        int at = 0;
+        do {
+            const int before = logs.size();
+            analyzer.dataAccuired(stream.mid(at, size));
+            fed += stream.mid(at, size).size();
+            blocks.append({fed, logs.size() - before, positions.size()});
+        } while ((at += size) < stream.size());
     }
 
     QSemaphore semaphore;
@@ -55,11 +45,4 @@ public:
     QMap<quint32, quint32> positions;
     QVector<Block> blocks;
     int fed = 0;
-
-private:
-    static void captureMessage(QtMsgType, const QMessageLogContext&, const QString& text)
-    {
-        diagnostics().append(text);
-    }
-    QtMessageHandler previousHandler;
 };

@@ -9,56 +9,36 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-TEST(RootWriterTest, SettingTheSameNameAgainTruncatesTheFile)
+TEST(RootWriterTest, OpensTruncatingOrReportsAndReturnsOnePermitPerBoard)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath("out.txt");
-    MessageLog log;
-    {
+    const struct {
+        QString path;
+        QtMsgType type;
+        QString text;
+    } cases[] = {{dir.filePath("out.txt"), QtDebugMsg, "Data file opened: "},
+                 {dir.filePath("missing/dir/out.txt"), QtCriticalMsg, "Can't open data file: "}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        MessageLog log;
         QSemaphore semaphore(50);
         RootWriter writer(&semaphore);
-        writer.setFileName(path);
-        EXPECT_TRUE(log.contains(QtDebugMsg, "Data file opened: " + path));
-        ASSERT_TRUE(QFileInfo::exists(path));
-
-        QFile other(path); // someone else writes into it meanwhile
-        ASSERT_TRUE(other.open(QIODevice::Append));
-        other.write("stale");
-        other.close();
-        ASSERT_EQ(QFileInfo(path).size(), 5);
-
-        writer.setFileName(path);
-        EXPECT_EQ(QFileInfo(path).size(), 0);
-        writer.flushFile();
+        writer.setFileName(c.path);
+        EXPECT_TRUE(log.contains(c.type, c.text + c.path));
+        const bool opened = c.type == QtDebugMsg;
+        ASSERT_EQ(QFileInfo::exists(c.path), opened);
+        if (opened) {
+            QFile other(c.path); // someone else writes into it meanwhile
+            ASSERT_TRUE(other.open(QIODevice::Append) && other.write("stale") == 5);
+            other.close();
+            writer.setFileName(c.path); // the same name again truncates
+            EXPECT_EQ(QFileInfo(c.path).size(), 0);
+        }
+        writer.flushFile(); // with nothing open, nothing happens
+        semaphore.acquire(3);
+        writer.decodeData(DeviceData{});
+        writer.decodeData(DeviceData{});
+        EXPECT_EQ(semaphore.available(), 49);
+        EXPECT_EQ(QFileInfo(c.path).size(), 0);
     }
-    EXPECT_EQ(QFileInfo(path).size(), 0);
 }
-
-TEST(RootWriterTest, UnwritablePathLeavesNoFileOpen)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("missing/dir/out.txt");
-    MessageLog log;
-    QSemaphore semaphore(50);
-    RootWriter writer(&semaphore);
-    writer.setFileName(path);
-    EXPECT_TRUE(log.contains(QtCriticalMsg, "Can't open data file: " + path));
-    writer.flushFile(); // nothing open: nothing happens
-    EXPECT_FALSE(QFileInfo::exists(path));
-}
-
-TEST(RootWriterTest, ReturnsOnePermitPerBoardRecord)
-{
-    QSemaphore semaphore(50);
-    semaphore.acquire(3);
-    RootWriter writer(&semaphore);
-    DeviceData board;
-    board.serial = 0x1234;
-    writer.decodeData(board);
-    writer.decodeData(board);
-    EXPECT_EQ(semaphore.available(), 49);
-}
-
-} // namespace

@@ -2,7 +2,7 @@
 // reconnect after a lost connection, reading under flow control, status.
 #include "datapath/TcpClient.h"
 #include "tests/MessageLog.h"
-#include "tests/datapath/Polling.h"
+#include "tests/pnp/PnpTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -35,13 +35,7 @@ public:
         connect(client, &TcpClient::connectedStateChanged, this, [this](bool state) { states.append(state); });
         connect(client, &TcpClient::statusUpdated, this, [this](const QString& text) { statuses.append(text); });
     }
-    QByteArray received() const
-    {
-        QByteArray all;
-        for (const QByteArray& block : blocks)
-            all += block;
-        return all;
-    }
+    QByteArray received() const { return blocks.join(); }
     QList<qint64> timesOf(const QString& text) const
     {
         QList<qint64> times;
@@ -52,7 +46,7 @@ public:
     }
 
     QElapsedTimer clock;
-    QList<QByteArray> blocks;
+    QByteArrayList blocks;
     qint64 total = 0;
     QList<QPair<QString, qint64>> logs;
     QList<bool> states;
@@ -67,42 +61,10 @@ quint16 closedPort()
     return probe.serverPort();
 }
 
-QTcpSocket* nextConnection(QTcpServer& server, int timeoutMs = 10000)
+QTcpSocket* nextConnection(QTcpServer& server)
 {
-    if (!server.hasPendingConnections() && !waitUntil([&] { return server.hasPendingConnections(); }, timeoutMs))
-        return nullptr;
-    return server.nextPendingConnection();
+    return waitUntil([&] { return server.hasPendingConnections(); }) ? server.nextPendingConnection() : nullptr;
 }
-
-void sendAll(QTcpSocket* peer, const QByteArray& bytes)
-{
-    peer->write(bytes);
-    waitUntil([&] { return peer->bytesToWrite() == 0; });
-}
-
-// The client on a worker thread of its own, as in the viewer.
-class ThreadedClient {
-public:
-    explicit ThreadedClient(QSemaphore* semaphore) : client(new TcpClient(semaphore))
-    {
-        client->moveToThread(&thread);
-        QObject::connect(client, &QObject::destroyed, &thread, &QThread::quit, Qt::DirectConnection);
-        thread.start();
-    }
-    ~ThreadedClient()
-    {
-        client->deleteLater();
-        thread.wait(10000);
-    }
-    void setAddress(quint16 port)
-    {
-        QMetaObject::invokeMethod(
-            client, [c = client, port] { c->setAddress(Loopback, port); }, Qt::QueuedConnection);
-    }
-
-    QThread thread;
-    TcpClient* client;
-};
 
 class TcpClientTest : public ::testing::Test {
 protected:
@@ -110,21 +72,34 @@ protected:
     QSemaphore semaphore{50};
 };
 
-// A client on its own thread connected to a server of the test; the recorder
-// returns each block's permit like the analyzer.
+// A client on a worker thread of its own, as in the viewer, connected to a
+// server of the test; the recorder returns each block's permit like the analyzer.
 class ConnectedTcpClientTest : public TcpClientTest {
 protected:
     void SetUp() override
     {
+        client->moveToThread(&thread);
+        QObject::connect(client, &QObject::destroyed, &thread, &QThread::quit, Qt::DirectConnection);
+        thread.start();
         ASSERT_TRUE(server.listen(Loopback));
-        worker.setAddress(server.serverPort());
+        setAddress(server.serverPort());
         peer = nextConnection(server);
         ASSERT_NE(peer, nullptr);
     }
+    void TearDown() override
+    {
+        client->deleteLater();
+        thread.wait(10000);
+    }
+    void setAddress(quint16 port)
+    {
+        QMetaObject::invokeMethod(client, [c = client, port] { c->setAddress(Loopback, port); });
+    }
 
     QTcpServer server;
-    ThreadedClient worker{&semaphore};
-    Recorder recorder{worker.client, &semaphore};
+    QThread thread;
+    TcpClient* client = new TcpClient(&semaphore);
+    Recorder recorder{client, &semaphore};
     QTcpSocket* peer = nullptr;
 };
 
@@ -157,14 +132,14 @@ TEST_F(ConnectedTcpClientTest, ConnectsReadsAndReconnectsAfterTheSourceClosed)
 {
     ASSERT_TRUE(waitUntil([&] { return recorder.states == QList<bool>{true}; }));
     EXPECT_TRUE(log.contains(QString("Connected to 127.0.0.1:%1").arg(server.serverPort())));
-    sendAll(peer, "hello");
+    peer->write("hello");
     ASSERT_TRUE(waitUntil([&] { return recorder.received() == "hello"; }));
 
     // A new address while connected is ignored.
-    worker.setAddress(closedPort());
+    setAddress(closedPort());
     QSemaphore roundTrip;
     QMetaObject::invokeMethod(
-        worker.client, [&] { roundTrip.release(); }, Qt::QueuedConnection);
+        client, [&] { roundTrip.release(); }, Qt::QueuedConnection);
     roundTrip.acquire();
     EXPECT_EQ(log.countStartingWith("TcpClient::setAddress:"), 1);
 
@@ -174,7 +149,7 @@ TEST_F(ConnectedTcpClientTest, ConnectsReadsAndReconnectsAfterTheSourceClosed)
     ASSERT_TRUE(waitUntil([&] { return recorder.states == QList<bool>({true, false, true}); }));
     EXPECT_EQ(recorder.timesOf("Remote host closed connection.").size(), 1);
     EXPECT_TRUE(log.contains("Client disconnected, trying to reconnect"));
-    sendAll(again, " world");
+    again->write(" world");
     ASSERT_TRUE(waitUntil([&] { return recorder.received() == "hello world"; }));
     ASSERT_TRUE(waitUntil([&] { return recorder.statuses.contains("tcp:11 bytes"); }));
     EXPECT_TRUE(recorder.statuses.first().startsWith("tcp:"));

@@ -9,8 +9,7 @@
 
 namespace {
 
-ProgramDescription program(const QString& type, const QString& index, const QString& host,
-                           const QString& name = QString())
+ProgramDescription program(const QString& type, const QString& index, const QString& host, const QString& name = {})
 {
     ProgramDescription pd;
     pd.type = type;
@@ -20,93 +19,79 @@ ProgramDescription program(const QString& type, const QString& index, const QStr
     return pd;
 }
 
-QStringList items(const QComboBox* list)
+// The entries of a list, "-" first when it is disabled.
+QString choices(const AddPnpDialog& dialog, const char* name)
 {
-    QStringList texts;
+    const QComboBox* list = dialog.findChild<QComboBox*>(name);
+    QStringList texts(list->isEnabled() ? "" : "-");
     for (int i = 0; i < list->count(); ++i)
         texts << list->itemText(i);
-    return texts;
+    return texts.join(' ') + " @" + list->currentText();
 }
 
-struct Dialog {
-    explicit Dialog(const QVector<ProgramDescription>& programs) : dialog(programs) {}
-    QComboBox* list(const char* name) const { return dialog.findChild<QComboBox*>(name); }
-    QComboBox* type() const { return list("comboBoxType"); }
-    QComboBox* host() const { return list("comboBoxHost"); }
-    QComboBox* index() const { return list("comboBoxIndex"); }
-    QLabel* info() const { return dialog.findChild<QLabel*>("labelProgInfo"); }
+void choose(AddPnpDialog& dialog, const char* name, const QString& text)
+{
+    dialog.findChild<QComboBox*>(name)->setCurrentText(text);
+}
 
-    AddPnpDialog dialog;
-};
+QString shown(const AddPnpDialog& dialog)
+{
+    const QLabel* info = dialog.findChild<QLabel*>("labelProgInfo");
+    return info->isHidden() ? "hidden" : info->text();
+}
 
 } // namespace
 
-TEST(AddPnpDialog, OpensOnTheFirstChoiceWithItsDescription)
+TEST(AddPnpDialog, OpensOnTheFirstChoiceAndShowsTheChosenDescription)
 {
     const QVector<ProgramDescription> programs = {program("Qol", "2", "b"), program("Nimbus", "10", "a"),
                                                   program("Nimbus", "2", "a"), program("", "1", "c")};
-    Dialog d(programs);
-    EXPECT_EQ(d.dialog.windowTitle(), "Adding new client...");
-    EXPECT_EQ(items(d.type()), (QStringList{"Nimbus", "Qol"})) << "an empty type is not offered";
-    EXPECT_EQ(items(d.host()), QStringList{"a"});
-    EXPECT_FALSE(d.host()->isEnabled()) << "one host leaves nothing to choose";
-    EXPECT_EQ(items(d.index()), (QStringList{"10", "2"})) << "indexes are ordered as text";
-    EXPECT_TRUE(d.index()->isEnabled());
-    EXPECT_FALSE(d.info()->isHidden());
-    EXPECT_EQ(d.info()->text(), programs[1].toText());
-    EXPECT_EQ(d.dialog.selectedProgram().uuid, programs[1].uuid);
+    AddPnpDialog dialog(programs);
+    EXPECT_EQ(dialog.windowTitle(), "Adding new client...");
+    EXPECT_EQ(choices(dialog, "comboBoxType"), " Nimbus Qol @Nimbus") << "an empty type is not offered";
+    EXPECT_EQ(choices(dialog, "comboBoxHost"), "- a @a") << "one host leaves nothing to choose";
+    EXPECT_EQ(choices(dialog, "comboBoxIndex"), " 10 2 @10") << "indexes are ordered as text";
+    EXPECT_EQ(shown(dialog), programs[1].toText());
+    EXPECT_EQ(dialog.selectedProgram().uuid, programs[1].uuid);
 
-    d.index()->setCurrentText("2");
-    EXPECT_EQ(d.info()->text(), programs[2].toText());
-    EXPECT_EQ(d.dialog.selectedProgram().uuid, programs[2].uuid);
+    choose(dialog, "comboBoxIndex", "2");
+    EXPECT_EQ(shown(dialog), programs[2].toText());
+    EXPECT_EQ(dialog.selectedProgram().uuid, programs[2].uuid);
+
+    AddPnpDialog empty({});
+    for (const char* list : {"comboBoxType", "comboBoxHost", "comboBoxIndex"})
+        EXPECT_EQ(choices(empty, list), " @") << list;
+    EXPECT_EQ(shown(empty), "hidden");
+    EXPECT_TRUE(empty.selectedProgram().type.isEmpty());
 }
 
 TEST(AddPnpDialog, TypeChangeKeepsHostAndIndexWhenPossible)
 {
-    Dialog d({program("Nimbus", "1", "a"), program("Nimbus", "3", "b"), program("Qol", "3", "b"),
-              program("Qol", "4", "b"), program("Qol", "1", "c")});
-    EXPECT_TRUE(d.host()->isEnabled());
-    d.host()->setCurrentText("b");
-    EXPECT_EQ(items(d.index()), QStringList{"3"});
-    EXPECT_FALSE(d.index()->isEnabled());
-    d.type()->setCurrentText("Qol");
-    EXPECT_EQ(items(d.host()), (QStringList{"b", "c"}));
-    EXPECT_EQ(d.host()->currentText(), "b");
-    EXPECT_EQ(items(d.index()), (QStringList{"3", "4"}));
-    EXPECT_EQ(d.index()->currentText(), "3");
-    EXPECT_EQ(d.dialog.selectedProgram().type, "Qol");
-    EXPECT_EQ(d.dialog.selectedProgram().index, "3");
+    AddPnpDialog dialog({program("Nimbus", "1", "a"), program("Nimbus", "3", "b"), program("Qol", "3", "b"),
+                         program("Qol", "4", "b"), program("Qol", "1", "c")});
+    choose(dialog, "comboBoxHost", "b");
+    EXPECT_EQ(choices(dialog, "comboBoxIndex"), "- 3 @3");
+    choose(dialog, "comboBoxType", "Qol");
+    EXPECT_EQ(choices(dialog, "comboBoxHost"), " b c @b");
+    EXPECT_EQ(choices(dialog, "comboBoxIndex"), " 3 4 @3");
+    EXPECT_EQ(dialog.selectedProgram().type + dialog.selectedProgram().index, "Qol3");
 }
 
 TEST(AddPnpDialog, OrderByDisplayKeyThenUuidDecidesBetweenTwins)
 {
     // Same type and index on two hosts: the host choice does not change the
     // designated program, which is the first by name (then by UUID).
-    ProgramDescription later = program("Nimbus", "1", "a", "Zeta");
-    ProgramDescription first = program("Nimbus", "1", "b", "Alpha");
-    ProgramDescription unnamed = program("Nimbus", "2", "a");
-    Dialog d({later, unnamed, first});
+    const ProgramDescription later = program("Nimbus", "1", "a", "Zeta"), first = program("Nimbus", "1", "b", "Alpha");
+    AddPnpDialog dialog({later, program("Nimbus", "2", "a"), first});
     for (const char* host : {"a", "b"}) {
-        d.host()->setCurrentText(host);
-        d.index()->setCurrentText("1");
-        EXPECT_EQ(d.dialog.selectedProgram().uuid, first.uuid) << host;
-        EXPECT_EQ(d.info()->text(), first.toText());
+        choose(dialog, "comboBoxHost", host);
+        choose(dialog, "comboBoxIndex", "1");
+        EXPECT_EQ(dialog.selectedProgram().uuid, first.uuid) << host;
+        EXPECT_EQ(shown(dialog), first.toText());
     }
 
     ProgramDescription twinA = program("Qol", "1", "h"), twinB = program("Qol", "1", "h");
     if (twinB.uuid < twinA.uuid)
         std::swap(twinA, twinB);
-    Dialog twins({twinB, twinA});
-    EXPECT_EQ(twins.dialog.selectedProgram().uuid, twinA.uuid);
-}
-
-TEST(AddPnpDialog, EmptyProgramList)
-{
-    Dialog d({});
-    for (const QComboBox* list : {d.type(), d.host(), d.index()}) {
-        EXPECT_EQ(list->count(), 0);
-        EXPECT_TRUE(list->isEnabled());
-    }
-    EXPECT_TRUE(d.info()->isHidden());
-    EXPECT_TRUE(d.dialog.selectedProgram().type.isEmpty());
+    EXPECT_EQ(AddPnpDialog({twinB, twinA}).selectedProgram().uuid, twinA.uuid);
 }

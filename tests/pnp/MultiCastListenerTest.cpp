@@ -11,7 +11,6 @@
 #include <QThread>
 #include <QUdpSocket>
 
-#include <algorithm>
 #include <memory>
 
 namespace {
@@ -31,142 +30,91 @@ QStringList threadNames(const MultiCastListener& listener)
 void sendToGroup(const QByteArray& payload, const QString& interfaceName)
 {
     QUdpSocket socket;
-    ASSERT_TRUE(socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+    socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
     socket.setMulticastInterface(QNetworkInterface::interfaceFromName(interfaceName));
-    ASSERT_EQ(socket.writeDatagram(payload, group, testPort), payload.size());
+    socket.writeDatagram(payload, group, testPort);
 }
 
-bool receivedFrom(const QSignalSpy& spy, const QByteArray& payload, const QHostAddress& sender)
+bool received(const QSignalSpy& spy, const QByteArray& payload, const char* sender)
 {
-    return std::any_of(spy.cbegin(), spy.cend(), [&](const QList<QVariant>& args) {
-        return args.at(0).toByteArray() == payload && args.at(1).value<QHostAddress>() == sender;
-    });
-}
-
-// Runs one test of this program again in a namespace of its own set up by
-// the given shell commands (only loopback exists there).
-void runInFreshNamespace(const QString& setup, const char* testName)
-{
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("RAVEL_PNP_CHILD", "1");
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("unshare",
-                {"-n", "sh", "-c", setup + " && exec \"$0\" --gtest_filter=\"$1\"",
-                 QCoreApplication::applicationFilePath(), QStringLiteral("MultiCastListenerAlone.%1").arg(testName)});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    if (child.exitCode() != 0 && output.contains("unshare"))
-        GTEST_SKIP() << "cannot create a nested network namespace: " << output.constData();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
-}
-
-bool isChild()
-{
-    return qgetenv("RAVEL_PNP_CHILD") == "1";
+    for (const QList<QVariant>& args : spy)
+        if (args.at(0).toByteArray() == payload && args.at(1).value<QHostAddress>() == QHostAddress(sender))
+            return true;
+    return false;
 }
 
 } // namespace
 
-TEST(MultiCastListener, OneLowPriorityThreadPerMulticastInterface)
-{
-    REQUIRE_PRIVATE_NETWORK();
-    MultiCastListener listener(group, testPort);
-    // Loopback has no multicast flag here, so only the veth pair is used.
-    EXPECT_EQ(threadNames(listener), (QStringList{"multicast v0", "multicast v1"}));
-    for (const QThread* thread : listener.findChildren<QThread*>()) {
-        EXPECT_TRUE(thread->isRunning());
-        EXPECT_EQ(thread->priority(), QThread::LowPriority);
-    }
-}
-
-TEST(MultiCastListener, DeliversEveryDatagramWithItsSender)
-{
-    REQUIRE_PRIVATE_NETWORK();
-    MultiCastListener listener(group, testPort);
-    QSignalSpy spy(&listener, &MultiCastListener::received);
-    const QByteArray small = "hello from v0";
-    const QByteArray large(60000, 'x'); // fragmented on the veth pair, one datagram all the same
-    const QByteArray fromV1 = "hello from v1";
-    // The threads join their groups asynchronously with this test: repeat
-    // until the first datagram is heard.
-    ASSERT_TRUE(waitUntil([&] {
-        sendToGroup(small, "v0");
-        return receivedFrom(spy, small, QHostAddress("10.77.0.1"));
-    }));
-    sendToGroup(large, "v0");
-    sendToGroup(fromV1, "v1");
-    EXPECT_TRUE(waitUntil([&] { return receivedFrom(spy, large, QHostAddress("10.77.0.1")); }));
-    EXPECT_TRUE(waitUntil([&] { return receivedFrom(spy, fromV1, QHostAddress("10.77.0.2")); }));
-}
-
-TEST(MultiCastListener, SeveralListenersShareThePort)
-{
-    REQUIRE_PRIVATE_NETWORK();
-    MultiCastListener first(group, testPort);
-    MultiCastListener second(group, testPort);
-    QSignalSpy firstSpy(&first, &MultiCastListener::received);
-    QSignalSpy secondSpy(&second, &MultiCastListener::received);
-    const QByteArray payload = "shared";
-    const QHostAddress v0("10.77.0.1");
-    EXPECT_TRUE(waitUntil([&] {
-        sendToGroup(payload, "v0");
-        return receivedFrom(firstSpy, payload, v0) && receivedFrom(secondSpy, payload, v0);
-    }));
-}
-
-TEST(MultiCastListener, DestructionEndsEveryThreadPromptly)
+TEST(MultiCastListener, ThreadPerInterfaceDeliversToEveryListenerAndEndsPromptly)
 {
     REQUIRE_PRIVATE_NETWORK();
     MessageLog capture;
-    auto listener = std::make_unique<MultiCastListener>(group, testPort);
-    QList<QThread*> threads = listener->findChildren<QThread*>();
-    ASSERT_EQ(threads.size(), 2);
+    auto first = std::make_unique<MultiCastListener>(group, testPort);
+    auto second = std::make_unique<MultiCastListener>(group, testPort); // sharing the port
+    // Loopback has no multicast flag here, so only the veth pair is used.
+    EXPECT_EQ(threadNames(*first), (QStringList{"multicast v0", "multicast v1"}));
+    for (const QThread* thread : first->findChildren<QThread*>())
+        EXPECT_EQ(thread->priority(), QThread::LowPriority);
+
+    QSignalSpy firstSpy(first.get(), &MultiCastListener::received);
+    QSignalSpy secondSpy(second.get(), &MultiCastListener::received);
+    // The threads join their groups asynchronously: repeat until heard.
+    ASSERT_TRUE(waitUntil([&] {
+        sendToGroup("hello", "v0");
+        return received(firstSpy, "hello", "10.77.0.1") && received(secondSpy, "hello", "10.77.0.1");
+    }));
+    const QByteArray large(60000, 'x'); // fragmented on the veth pair, one datagram all the same
+    sendToGroup(large, "v0");
+    sendToGroup("from v1", "v1");
+    EXPECT_TRUE(waitUntil([&] { return received(firstSpy, large, "10.77.0.1"); }));
+    EXPECT_TRUE(waitUntil([&] { return received(firstSpy, "from v1", "10.77.0.2"); }));
+
     QElapsedTimer clock;
     clock.start();
-    listener.reset();
+    first.reset();
+    second.reset();
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_TRUE(capture.warnings().isEmpty()) << qPrintable(capture.warnings().join('\n'));
 }
 
-TEST(MultiCastListener, WithoutMulticastInterfaces)
+// Runs MultiCastListenerAlone again in a namespace of its own where loopback
+// is the one interface, with and without its multicast flag.
+TEST(MultiCastListener, OnlyLoopback)
 {
     REQUIRE_PRIVATE_NETWORK();
-    runInFreshNamespace("ip link set lo up", "NoInterface");
+    for (const char* setup : {"ip link set lo up", "ip link set lo up && ip link set lo multicast on"}) {
+        SCOPED_TRACE(setup);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RAVEL_PNP_CHILD", "1");
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("unshare", {"-n", "sh", "-c", QString(setup) + " && exec \"$0\" --gtest_filter=\"$1\"",
+                                QCoreApplication::applicationFilePath(), "MultiCastListenerAlone.*"});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QByteArray output = child.readAll();
+        if (child.exitCode() != 0 && output.contains("unshare"))
+            GTEST_SKIP() << "cannot create a nested network namespace: " << output.constData();
+        EXPECT_EQ(child.exitCode(), 0) << output.constData();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+    }
 }
 
-TEST(MultiCastListener, LoopbackWithMulticastFlag)
+TEST(MultiCastListenerAlone, NoThreadWithoutMulticastAndNoSocketOnLoopback)
 {
-    REQUIRE_PRIVATE_NETWORK();
-    runInFreshNamespace("ip link set lo up && ip link set lo multicast on", "LoopbackGetsThreadButNoSocket");
-}
-
-// Run only by the two tests above, inside a namespace where loopback is the
-// one interface.
-TEST(MultiCastListenerAlone, NoInterface)
-{
-    if (!isChild())
+    if (qgetenv("RAVEL_PNP_CHILD") != "1")
         GTEST_SKIP() << "runs in a namespace of its own";
     MessageLog capture;
     MultiCastListener listener(group, testPort);
-    EXPECT_TRUE(threadNames(listener).isEmpty());
-    EXPECT_EQ(capture.texts(QtCriticalMsg), QStringList{"No multicast interfaces found"});
-}
-
-TEST(MultiCastListenerAlone, LoopbackGetsThreadButNoSocket)
-{
-    if (!isChild())
-        GTEST_SKIP() << "runs in a namespace of its own";
-    MultiCastListener listener(group, testPort);
+    if (!QNetworkInterface::interfaceFromName("lo").flags().testFlag(QNetworkInterface::CanMulticast)) {
+        EXPECT_TRUE(threadNames(listener).isEmpty());
+        EXPECT_EQ(capture.texts(QtCriticalMsg), QStringList{"No multicast interfaces found"});
+        return;
+    }
     EXPECT_EQ(threadNames(listener), QStringList{"multicast lo"});
     QSignalSpy spy(&listener, &MultiCastListener::received);
-    QUdpSocket socket;
-    socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    socket.setMulticastInterface(QNetworkInterface::interfaceFromName("lo"));
-    socket.writeDatagram("multicast", group, testPort);
-    socket.writeDatagram("unicast", QHostAddress::LocalHost, testPort);
+    sendToGroup("multicast", "lo");
+    QUdpSocket().writeDatagram("unicast", QHostAddress::LocalHost, testPort);
     QTest::qWait(300); // nothing can come; give it the chance anyway
     EXPECT_TRUE(spy.isEmpty());
 }

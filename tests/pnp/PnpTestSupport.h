@@ -1,9 +1,7 @@
 #pragma once
-
 // Helpers for the discovery tests: they send UDP multicast, so they run only
 // inside the private network namespace of scripts/netns-run (loopback plus
 // the veth pair v0 10.77.0.1 / v1 10.77.0.2).
-#include <QByteArray>
 #include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QTest>
@@ -25,11 +23,8 @@ template <typename Condition>
 bool waitUntil(Condition condition, int timeoutMs = 15000)
 {
     QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
+    for (clock.start(); !condition(); QTest::qWait(5))
         if (clock.elapsed() > timeoutMs)
             return false;
-        QTest::qWait(5);
-    }
     return true;
 }

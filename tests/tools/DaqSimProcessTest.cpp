@@ -18,36 +18,48 @@ namespace {
 
 constexpr int TimeoutMs = 30000;
 
-// The announcements and closes of one program instance, picked by its UUID
-// among whatever else runs in the namespace.
-class ProgramWatch : public QObject {
-public:
-    explicit ProgramWatch(const QUuid& uuid)
+// One simulator instance under test, its announcements and closes picked by
+// its UUID among whatever else runs in the namespace.
+class DaqSimProcess : public ::testing::Test {
+protected:
+    // Nothing joins the multicast group outside the private namespace.
+    void SetUp() override
     {
-        connect(&server, qOverload<ProgramDescription>(&PNPServer::programDiscovered), this,
-                [this, uuid](const ProgramDescription& pd) {
-                    if (pd.uuid == uuid)
-                        announcements.append(pd);
-                });
-        connect(&server, &PNPServer::programClosed, this,
-                [this, uuid](const ProgramDescription& pd) { closed = closed || pd.uuid == uuid; });
+        REQUIRE_PRIVATE_NETWORK();
+        server = std::make_unique<PNPServer>();
+        QObject::connect(server.get(), qOverload<ProgramDescription>(&PNPServer::programDiscovered),
+                         [this](const ProgramDescription& pd) {
+                             if (pd.uuid == uuid)
+                                 announcements.append(pd);
+                         });
+        QObject::connect(server.get(), &PNPServer::programClosed,
+                         [this](const ProgramDescription& pd) { closed = closed || pd.uuid == uuid; });
+    }
+
+    // Starts the simulator as a program of this type, searched for by the server.
+    bool startSim(const QString& type, const QStringList& arguments)
+    {
+        server->startSearch(type, false);
+        return sim.start(QStringList{"--type", type, "--uuid", uuid.toString()} + arguments);
     }
 
     // Waits for an announcement whose data interface has this port and availability.
     bool waitForInterface(quint16 port, bool isFree)
     {
-        return waitUntil([&] { return !announcements.isEmpty() && matches(announcements.last(), port, isFree); },
-                         TimeoutMs);
+        return waitUntil(
+            [&] {
+                return !announcements.isEmpty() && !announcements.last().interfaces.isEmpty()
+                       && announcements.last().interfaces.first().port == port
+                       && announcements.last().interfaces.first().isFree == isFree;
+            },
+            TimeoutMs);
     }
 
-    static bool matches(const ProgramDescription& pd, quint16 port, bool isFree)
-    {
-        return !pd.interfaces.isEmpty() && pd.interfaces.first().port == port && pd.interfaces.first().isFree == isFree;
-    }
-
-    PNPServer server;
+    const QUuid uuid = QUuid::createUuid();
     QVector<ProgramDescription> announcements;
     bool closed = false;
+    std::unique_ptr<PNPServer> server; // created only inside the namespace
+    SimProcess sim;
 };
 
 bool accepts(const QHostAddress& host, quint16 port)
@@ -57,62 +69,23 @@ bool accepts(const QHostAddress& host, quint16 port)
     return socket.waitForConnected(5000);
 }
 
-GeneratedEventSource::Options streamOptions()
+} // namespace
+
+TEST_F(DaqSimProcess, AnnouncesStreamsTracksClientsMovesAndCloses)
 {
     GeneratedEventSource::Options options;
     options.generator.seed = 5;
     options.generator.boards = 1;
     options.generator.channels = 4;
     options.generator.samples = 64;
-    return options;
-}
-
-QStringList streamArguments(const GeneratedEventSource::Options& options)
-{
-    return {"--seed",     QString::number(options.generator.seed),
-            "--boards",   QString::number(options.generator.boards),
-            "--channels", QString::number(options.generator.channels),
-            "--samples",  QString::number(options.generator.samples),
-            "--rate",     "50"};
-}
-
-// One simulator instance under test and the discovery watch on it.
-class DaqSimProcess : public ::testing::Test {
-protected:
-    // Nothing joins the multicast group outside the private namespace.
-    void SetUp() override
-    {
-        REQUIRE_PRIVATE_NETWORK();
-        watcher = std::make_unique<ProgramWatch>(uuid);
-    }
-
-    // Starts the simulator as a program of this type, searched for by the watch.
-    bool startSim(const QString& type, const QStringList& arguments)
-    {
-        watch().server.startSearch(type, false);
-        return sim.start(QStringList{"--type", type, "--uuid", uuid.toString()} + arguments);
-    }
-
-    ProgramWatch& watch() { return *watcher; }
-
-    const QUuid uuid = QUuid::createUuid();
-    std::unique_ptr<ProgramWatch> watcher;
-    SimProcess sim;
-};
-
-} // namespace
-
-TEST_F(DaqSimProcess, AnnouncesStreamsTracksClientsMovesAndCloses)
-{
-    const GeneratedEventSource::Options options = streamOptions();
-    ASSERT_TRUE(
-        startSim("Nimbus", QStringList{"--index", "42", "--name", "sim under test"} + streamArguments(options)));
+    ASSERT_TRUE(startSim("Nimbus", {"--index", "42", "--name", "sim under test", "--seed", "5", "--boards", "1",
+                                    "--channels", "4", "--samples", "64", "--rate", "50"}));
     const quint16 firstPort = sim.port();
     ASSERT_NE(firstPort, 0);
 
     // Announced at start (or in answer to the periodic request).
-    ASSERT_TRUE(watch().waitForInterface(firstPort, true));
-    const ProgramDescription announced = watch().announcements.last();
+    ASSERT_TRUE(waitForInterface(firstPort, true));
+    const ProgramDescription announced = announcements.last();
     EXPECT_EQ(announced.name, "sim under test");
     EXPECT_EQ(announced.index, "42");
     ASSERT_EQ(announced.interfaces.size(), 1);
@@ -127,7 +100,7 @@ TEST_F(DaqSimProcess, AnnouncesStreamsTracksClientsMovesAndCloses)
         // the first of them exactly the first generated event.
         LiveDataPath path(false);
         path.connectTo(data.host, firstPort);
-        ASSERT_TRUE(watch().waitForInterface(firstPort, false));
+        ASSERT_TRUE(waitForInterface(firstPort, false));
         ASSERT_TRUE(waitUntil([&] { return path.events.size() >= 2; }, TimeoutMs));
         EXPECT_EQ(path.events.first(), GeneratedEventSource(options).nextEvent());
         EXPECT_GT(path.events.last().evNum, path.events.first().evNum);
@@ -139,22 +112,22 @@ TEST_F(DaqSimProcess, AnnouncesStreamsTracksClientsMovesAndCloses)
         const quint16 secondPort = sim.port();
         ASSERT_NE(secondPort, firstPort);
         ASSERT_TRUE(waitUntil([&] { return !path.connected; }, TimeoutMs));
-        ASSERT_TRUE(watch().waitForInterface(secondPort, true));
+        ASSERT_TRUE(waitForInterface(secondPort, true));
         const int eventsBefore = path.events.size();
         path.connectTo(data.host, secondPort);
-        ASSERT_TRUE(watch().waitForInterface(secondPort, false));
+        ASSERT_TRUE(waitForInterface(secondPort, false));
         ASSERT_TRUE(waitUntil([&] { return path.events.size() > eventsBefore; }, TimeoutMs));
         EXPECT_TRUE(path.logs.isEmpty()) << path.logs.join('\n').toStdString();
     }
     // The client is gone: free again.
     const quint16 secondPort = sim.port();
-    ASSERT_TRUE(watch().waitForInterface(secondPort, true));
+    ASSERT_TRUE(waitForInterface(secondPort, true));
 
     // SIGUSR1 moves to a port the system chooses.
     ::kill(pid_t(sim.process.processId()), SIGUSR1);
     ASSERT_TRUE(waitUntil([&] { return sim.port() != secondPort; }, TimeoutMs));
     const quint16 thirdPort = sim.port();
-    ASSERT_TRUE(watch().waitForInterface(thirdPort, true));
+    ASSERT_TRUE(waitForInterface(thirdPort, true));
     EXPECT_FALSE(accepts(data.host, firstPort));
     EXPECT_FALSE(accepts(data.host, secondPort));
     EXPECT_TRUE(accepts(data.host, thirdPort));
@@ -163,14 +136,14 @@ TEST_F(DaqSimProcess, AnnouncesStreamsTracksClientsMovesAndCloses)
     ASSERT_TRUE(sim.process.waitForFinished(TimeoutMs));
     EXPECT_EQ(sim.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.process.exitCode(), 0);
-    EXPECT_TRUE(waitUntil([&] { return watch().closed; }, TimeoutMs));
+    EXPECT_TRUE(waitUntil([&] { return closed; }, TimeoutMs));
 }
 
 TEST_F(DaqSimProcess, OffersTheDataFlowInterfaceAndRejectsBadOptions)
 {
     ASSERT_TRUE(startSim("Qol", {"--index", "2", "--interface-type", "data"}));
-    ASSERT_TRUE(watch().waitForInterface(sim.port(), true));
-    EXPECT_EQ(watch().announcements.last().interfaces.first().type, "data flow");
+    ASSERT_TRUE(waitForInterface(sim.port(), true));
+    EXPECT_EQ(announcements.last().interfaces.first().type, "data flow");
 
     for (const QStringList& bad : {QStringList{"--samples", "7"}, QStringList{"--channels", "65"},
                                    QStringList{"--interface-type", "RemoteControl"}, QStringList{"--index", ""},

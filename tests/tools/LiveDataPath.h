@@ -16,22 +16,22 @@ public:
     // everyEvent: the analyzer emits every decoded event (as for a file)
     // instead of thinning live data to two events per second.
     explicit LiveDataPath(bool everyEvent)
-        : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, nullptr))
     {
         analyzer->dataSourceUpdated(everyEvent);
         connect(client, &TcpClient::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
-        connect(client, &TcpClient::dataAccuired, this,
-                [this](const QByteArray& block) { blockSizes.append(block.size()); });
+        connect(client, &TcpClient::dataAccuired, this, [this](const QByteArray& b) { blockSizes.append(b.size()); });
         connect(client, &TcpClient::connectedStateChanged, this, [this](bool state) { connected = state; });
-        connect(analyzer, &ADCAnalyzer::eventDataUpdated, this,
-                [this](const EventData& event) { events.append(event); });
+        connect(analyzer, &ADCAnalyzer::eventDataUpdated, this, [this](const EventData& e) { events.append(e); });
         connect(analyzer, &ADCAnalyzer::eventMapUpdated, this,
                 [this](const QMap<quint32, quint32>& map) { evPosMap = map; });
         connect(analyzer, &ADCAnalyzer::addLog, this, [this](const QString& line) { logs.append(line); });
-        startWorker(client, clientThread);
-        startWorker(analyzer, analyzerThread);
+        for (auto [worker, thread] :
+             {std::pair<QObject*, QThread*>{client, &clientThread}, {analyzer, &analyzerThread}}) {
+            worker->moveToThread(thread);
+            QObject::connect(worker, &QObject::destroyed, thread, &QThread::quit, Qt::DirectConnection);
+            thread->start();
+        }
     }
-
     ~LiveDataPath() override
     {
         disconnectClient();
@@ -47,37 +47,20 @@ public:
     // Deletes the client (which drops its connection), as the viewer does at shutdown.
     void disconnectClient()
     {
-        if (!clientThread.isRunning())
-            return;
-        client->deleteLater();
-        clientThread.wait(10000);
-    }
-
-    qint64 bytesReceived() const
-    {
-        qint64 total = 0;
-        for (int size : blockSizes)
-            total += size;
-        return total;
+        if (clientThread.isRunning()) {
+            client->deleteLater();
+            clientThread.wait(10000);
+        }
     }
 
     QSemaphore semaphore{50};
-    QThread clientThread;
-    QThread analyzerThread;
-    TcpClient* client;
-    ADCAnalyzer* analyzer;
+    QThread clientThread, analyzerThread;
+    TcpClient* client = new TcpClient(&semaphore);
+    ADCAnalyzer* analyzer = new ADCAnalyzer(&semaphore, nullptr);
 
     bool connected = false;
     QVector<int> blockSizes;
     QVector<EventData> events;
     QMap<quint32, quint32> evPosMap;
     QStringList logs;
-
-private:
-    static void startWorker(QObject* worker, QThread& thread)
-    {
-        worker->moveToThread(&thread);
-        QObject::connect(worker, &QObject::destroyed, &thread, &QThread::quit, Qt::DirectConnection);
-        thread.start();
-    }
 };

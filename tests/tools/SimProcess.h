@@ -31,13 +31,8 @@ public:
     {
         static const QRegularExpression portLine(
             QStringLiteral("(?:listening on|moved from port \\d+ to) port (\\d+)"));
-        quint16 port = 0;
-        for (const QString& line : lines()) {
-            const QRegularExpressionMatch match = portLine.match(line);
-            if (match.hasMatch())
-                port = quint16(match.captured(1).toUInt());
-        }
-        return port;
+        const QStringList ports = lines().filter(portLine);
+        return ports.isEmpty() ? 0 : quint16(portLine.match(ports.last()).captured(1).toUInt());
     }
 
     void command(const QByteArray& line) { process.write(line + '\n'); }

@@ -38,17 +38,6 @@ inline std::vector<WaveformData> realisticEvent(quint64 seed, int samples, int c
     return list;
 }
 
-// A waveform plot that counts its replots.
-class CountingPlot : public WaveformPlot {
-public:
-    int replots = 0;
-    void replot() override
-    {
-        ++replots;
-        WaveformPlot::replot();
-    }
-};
-
 class PlainQwtPlot : public QwtPlot {
 public:
     explicit PlainQwtPlot(const QVector<QColor>& palette) : palette_(palette)
@@ -84,8 +73,6 @@ public:
         }
         replot();
     }
-
-    const std::vector<QwtPlotCurve*>& curves() const { return curves_; }
 
 private:
     QVector<QColor> palette_;

@@ -40,9 +40,8 @@ const char* Description = "Decodes a Ravel data file with the viewer's file read
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("ravel-dump");
     QCommandLineParser args;
-    args.setApplicationDescription(QString::fromLatin1(Description));
+    CommandLine::describe(args, "ravel-dump", QString::fromLatin1(Description));
     args.addOptions({
         {"json", "Print every event, log line and the file map as JSON lines."},
         {"csv", "Print every sample as a CSV row."},

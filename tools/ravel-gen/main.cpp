@@ -50,9 +50,9 @@ int writeFailed(const QFile& file)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("ravel-gen");
     QCommandLineParser args;
-    args.setApplicationDescription("Writes a deterministic sample data file in the Ravel event stream format.");
+    CommandLine::describe(args, "ravel-gen",
+                          "Writes a deterministic sample data file in the Ravel event stream format.");
     args.addOptions({
         {"seed", "Random seed (default 1).", "N"},
         {"events", "Number of events (default 100).", "N"},

@@ -7,6 +7,7 @@
 // Discovery uses UDP multicast: run it inside scripts/netns-run unless the
 // local network is meant to see it.
 #include "pnp/PNPServer.h"
+#include "tools/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -85,7 +86,7 @@ int announce(const QCommandLineParser& args)
     const ProgramDescription pd = programFromOptions(args);
     if (pd.type.isEmpty() || pd.index.isEmpty()) {
         std::fprintf(stderr, "ravel-pnp announce: --type and --index are required\n");
-        return 2;
+        return CommandLine::ExitUsage;
     }
     PNPServer server;
     QMetaObject::invokeMethod(&server, "changeProgramDescription", Q_ARG(ProgramDescription, pd));
@@ -121,11 +122,8 @@ int discover(const QCommandLineParser& args)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("ravel-pnp");
     QCommandLineParser args;
-    args.setApplicationDescription("Announces a program or discovers programs over UDP multicast.");
-    args.addHelpOption();
-    args.addPositionalArgument("mode", "announce or discover");
+    CommandLine::describe(args, "ravel-pnp", "Announces a program or discovers programs over UDP multicast.");
     args.addOptions({
         {"type", "Program type (announce) or searched type (discover, repeatable).", "type"},
         {"index", "Program index.", "index"},
@@ -139,12 +137,15 @@ int main(int argc, char** argv)
         {"count", "discover: stop after this many announcements.", "count", "0"},
         {"periodic", "discover: repeat the discover request every 5 s."},
     });
-    args.process(app);
+    args.addPositionalArgument("mode", "announce or discover");
+    const int status = CommandLine::parse(args);
+    if (status != CommandLine::Continue)
+        return status;
     const QString mode = args.positionalArguments().value(0);
     if (mode == QLatin1String("announce"))
         return announce(args);
     if (mode == QLatin1String("discover"))
         return discover(args);
     std::fprintf(stderr, "usage: ravel-pnp announce|discover [options] (see --help)\n");
-    return 2;
+    return CommandLine::ExitUsage;
 }
