@@ -181,7 +181,7 @@ TEST(ADCAnalyzerFailure, LoggedOnceAndBufferDroppedThenNextBlockDecodes)
     EXPECT_TRUE(atLimit.logs.isEmpty());
 }
 
-TEST(ADCAnalyzerResync, FromTheFailedRecordToTheNextSyncWord)
+TEST(ADCAnalyzerResync, WrongWordFollowedBySyncSixBytesLater)
 {
     MessageLog log;
     AnalyzerProbe probe;
@@ -191,21 +191,6 @@ TEST(ADCAnalyzerResync, FromTheFailedRecordToTheNextSyncWord)
     EXPECT_EQ(log.texts(), QStringList{"Syncword found at 0x0; shift:0x6"});
     ASSERT_EQ(probe.events.size(), 1);
     EXPECT_EQ(probe.positions, (Positions{{6, 3}}));
-
-    // The search starts at the failed event and skips its rest.
-    log.clear();
-    AnalyzerProbe second;
-    const QByteArray bad = event(2, board(1, E::nimbusBlock(InvalidBlock, 0, {})));
-    second.feed(simpleEvent(1) + bad + E::encodeAuxRecord("xxxx") + simpleEvent(3));
-    const QString invalid = "Format error: Invalid subtype number in Nimbus header: 3.";
-    EXPECT_EQ(second.logs, (QStringList{invalid, invalid}));
-    const int badStart = simpleEvent(1).size();
-    EXPECT_EQ(
-        log.texts(),
-        QStringList{QStringLiteral("Syncword found at 0x%1; shift:0x%2").arg(badStart, 0, 16).arg(bad.size(), 0, 16)});
-    ASSERT_EQ(second.events.size(), 2);
-    EXPECT_EQ(second.events[1].evNum, 3u);
-    EXPECT_EQ(second.positions.keys(), (QList<quint32>{0, quint32(badStart + bad.size() + 16)}));
 }
 
 TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)

@@ -36,11 +36,7 @@ TEST(EventEncoder, RecordLayouts)
     board.timeHigh = 5;
     board.timeFlags = 2;
     board.timeLow = 1;
-    ChannelData channel;
-    channel.ch = 65;
-    channel.time = 0x0000000A00000003ull;
-    channel.samples = {1, -2, 3}; // odd: padded with one zero sample
-    board.channels.insert(65, channel);
+    board.channels[65] = {65, 0x0000000A00000003ull, {1, -2, 3}}; // odd: padded with one zero sample
     // serial; length 40, default type; board header with mask bit 1; channel block
     EXPECT_EQ(EventEncoder::encodeDevice(board).toHex(), "04030201280000d9100000000500000006000000020000000000"
                                                          "0000110000410a0000000c000000feff010000000300");

@@ -40,7 +40,8 @@ TEST_F(DeviceSettingsTest, OnlyTheBoardsOwnGroupIsRead)
     EXPECT_EQ(load({{"/Setup_00000000_d4/trigdelay", 9}}, 0).trigDelay(), 5); // no serial yet
 }
 
-TEST_F(DeviceSettingsTest, ChannelListsEndAtTheFirstGapBaselinesNeedParsableKeys)
+// Channel lists end at the first gap; baselines need parsable keys.
+TEST_F(DeviceSettingsTest, ChannelListsScalarsAndNestedGroupsLoad)
 {
     const DeviceSettings model = load({{"en.0", true},
                                        {"en.1", false},
@@ -53,17 +54,8 @@ TEST_F(DeviceSettingsTest, ChannelListsEndAtTheFirstGapBaselinesNeedParsableKeys
                                        {"baseline.3", "abc"},
                                        {"baseline.0", -40},
                                        {"Baseline.1", 9},
-                                       {"baseline.", 1}});
-    EXPECT_EQ(model.channelEnabled(), (QMap<int, bool>{{0, true}, {1, false}}));
-    EXPECT_EQ(model.thresholds(), (QMap<int, int>{{0, 120}}));
-    EXPECT_TRUE(model.zsThresholds().isEmpty());
-    EXPECT_EQ(model.triggerEnabled(), (QMap<int, bool>{{0, true}}));
-    EXPECT_EQ(model.baselines(), (QMap<int, int>{{0, -40}, {12, 300}}));
-}
-
-TEST_F(DeviceSettingsTest, ScalarsAndNestedGroupsLoad)
-{
-    const DeviceSettings model = load({{"hwStr", "rev B"},
+                                       {"baseline.", 1},
+                                       {"hwStr", "rev B"},
                                        {"enabled", false},
                                        {"readcellnumber", 2048},
                                        {"ad5622_level", 70000},
@@ -76,6 +68,11 @@ TEST_F(DeviceSettingsTest, ScalarsAndNestedGroupsLoad)
                                        {"DSP/BLC/thr", 55},
                                        {"DSP/BLC/MAF/en", true},
                                        {"DSP/BLC/MAF/tap_sel", 4}});
+    EXPECT_EQ(model.channelEnabled(), (QMap<int, bool>{{0, true}, {1, false}}));
+    EXPECT_EQ(model.thresholds(), (QMap<int, int>{{0, 120}}));
+    EXPECT_TRUE(model.zsThresholds().isEmpty());
+    EXPECT_EQ(model.triggerEnabled(), (QMap<int, bool>{{0, true}}));
+    EXPECT_EQ(model.baselines(), (QMap<int, int>{{0, -40}, {12, 300}}));
     EXPECT_EQ(model.hwStr(), "rev B");
     EXPECT_FALSE(model.isEnabled());
     EXPECT_EQ(model.readCellNumber(), 2048);

@@ -94,7 +94,6 @@ TEST(ProgramDescription, TypeNamesFreshUuidsInterfaceLookupAndOperatorText)
     EXPECT_EQ(programs.join('|'), "|RavelSystem|Qol|Tamber|Orrin|ZelAnalyzer|ZelSystem|Nimbus|Brantle|Ostrel|Vimmer|");
     EXPECT_EQ(interfaces.join('|'), "|empty|RemoteControl|data flow|Monitor output data flow|");
     EXPECT_NE(ProgramDescription().uuid, ProgramDescription().uuid);
-    EXPECT_FALSE(ProgramDescription().hostName.isEmpty());
 
     ProgramDescription pd = sampleProgram();
     bool found = false;

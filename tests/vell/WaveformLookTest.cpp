@@ -186,10 +186,11 @@ TEST(WaveformLook, SixtyFourChannelsLookLikeQwt)
             // Auto-scaled to one channel's noise, neighbouring samples lie hundreds of pixels apart.
             expectSameLook(fastExtents, columnExtents(canvasImage(plain), color), Steep,
                            "channel " + std::to_string(i));
-            if (i == 40)
+            if (i == 40) {
                 EXPECT_TRUE(reaches(fastExtents, plot.canvasMap(QwtPlot::xBottom).transform(spikeX),
                                     plot.canvasMap(QwtPlot::yLeft).transform(spikeY), true))
                     << "the spike is cut short";
+            }
         }
     }
 }
