@@ -10,19 +10,21 @@
 #include "datapath/SampleGenerator.h"
 #include "datapath/StreamFormat.h"
 #include "tests/MessageLog.h"
-#include "tests/app/FileChooser.h"
 #include "tests/app/TempSettings.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -44,11 +46,6 @@ QByteArrayList generatedRecords(int count, int channels = 4, int samples = 64)
     return records;
 }
 
-quint32 evNumOf(const QByteArray& record)
-{
-    return StreamFormat::readWord(record.constData() + 8);
-}
-
 class PlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -67,8 +64,7 @@ protected:
         QObject::connect(reader, &QObject::destroyed, &readerThread, &QThread::quit, Qt::DirectConnection);
         reader->moveToThread(&readerThread);
         readerThread.start();
-        // The longest gap between ticks of this thread's event loop tells
-        // whether the dialog froze.
+        // The longest gap between ticks of the event loop: whether the dialog froze.
         QObject::connect(&heartbeat, &QTimer::timeout, [this] { longestGap = qMax(longestGap, sinceTick.restart()); });
         sinceTick.start();
         heartbeat.start(20);
@@ -91,12 +87,30 @@ protected:
     QString text(const char* label) const { return widget<QLabel>(label)->text(); }
     int progress() const { return widget<QProgressBar>("progressBarDecoded")->value(); }
 
-    // Set file, type the path, Open.
-    void choose(const QString& path, std::function<void()> beforeTheReaderSeesIt = {})
+    // Set file, then types the path and presses Open, or cancels when the path
+    // is empty; `beforeTheReaderSeesIt` runs once the chooser has its answer.
+    // Returns the chooser's caption and start folder.
+    QStringList choose(const QString& path, std::function<void()> beforeTheReaderSeesIt = {})
     {
-        FileChooser chooser(path, std::move(beforeTheReaderSeesIt));
+        QStringList seen;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!chooser || !chooser->isVisible() || !seen.isEmpty())
+                return;
+            seen << chooser->windowTitle() << chooser->directory().absolutePath();
+            if (path.isEmpty())
+                return chooser->reject();
+            // selectFile() leaves the name field alone once it has the focus.
+            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+            static_cast<QDialog*>(chooser)->accept(); // Open: checks the file exists
+            if (beforeTheReaderSeesIt)
+                beforeTheReaderSeesIt();
+        });
+        poll.start(10);
         widget("pushButtonSetFile")->click();
-        ASSERT_TRUE(chooser.wasShown());
+        EXPECT_EQ(seen.size(), 2) << "no file chooser";
+        return seen;
     }
     void playAndWaitForStop(const char* button)
     {
@@ -108,7 +122,7 @@ protected:
     {
         QList<quint32> evNums;
         for (const QByteArray& block : blocks)
-            evNums << evNumOf(block);
+            evNums << StreamFormat::readWord(block.constData() + 8);
         return evNums;
     }
 
@@ -126,7 +140,7 @@ protected:
     qint64 longestGap = 0;
 };
 
-TEST_F(PlaybackTest, ChosenFileIsMappedSteppedPlayedAndStopped)
+TEST_F(PlaybackTest, ChosenFilesAreMappedSteppedPlayedAndStoppedBadOnesLeaveTheDialogUsable)
 {
     QSignalSpy names(&dialog, &FileReaderDialog::fileNameUpdated);
     choose(QString()); // cancelled: nothing changes
@@ -136,10 +150,7 @@ TEST_F(PlaybackTest, ChosenFileIsMappedSteppedPlayedAndStopped)
     const QByteArrayList records = generatedRecords(30);
     const QString path = temp.write("run.dat", records.join());
     settings.lastFile = temp.folder() + "/old.dat";
-    FileChooser chooser(path);
-    widget("pushButtonSetFile")->click();
-    EXPECT_EQ(chooser.caption, "Set source file");
-    EXPECT_EQ(chooser.startFolder, temp.folder());
+    EXPECT_EQ(choose(path), (QStringList{"Set source file", temp.folder()}));
     EXPECT_EQ(names.size(), 1);
     EXPECT_EQ(text("labelFileName"), path);
 
@@ -150,9 +161,6 @@ TEST_F(PlaybackTest, ChosenFileIsMappedSteppedPlayedAndStopped)
     EXPECT_EQ(progress(), 100);
     QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, WaitMs);
     EXPECT_EQ(blocks.first(), records.first());
-    EXPECT_TRUE(messages.contains(QtDebugMsg, QString("Source file '%1' was opened").arg(path)));
-    EXPECT_TRUE(messages.contains(
-        QtDebugMsg, QString("updateFileMap completed: parsed %1/%1 bytes; 30 event records").arg(info.size())));
 
     recordBox()->setValue(4);
     playAndWaitForStop("pushButtonForward");
@@ -184,32 +192,41 @@ TEST_F(PlaybackTest, ChosenFileIsMappedSteppedPlayedAndStopped)
     choose(gone, [&] { QFile::remove(gone); });
     EXPECT_EQ(recordBox()->value(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(widget("pushButtonStop")->isChecked(), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("0"), WaitMs);
+    EXPECT_FALSE(recordBox()->isEnabled());
+
+    // A damaged file ends the scan before its first report: no map, nothing
+    // to play. A truncated one after it plays its complete records. (The
+    // reader's own tests check the messages of each kind of bad file.)
+    const QByteArrayList five = generatedRecords(5);
+    blocks.clear();
+    choose(temp.write("damaged.dat", five.join().replace(2 * five[0].size(), 4, "JUNK")));
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), WaitMs);
+    QTest::qWait(100);
+    EXPECT_FALSE(recordBox()->isEnabled());
+    choose(temp.write("cut.dat", five.join().chopped(3)));
+    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("4"), WaitMs);
+    playAndWaitForStop("pushButtonForward");
+    QTRY_COMPARE_WITH_TIMEOUT(blocks, five.mid(0, 4), WaitMs);
 }
 
-TEST_F(PlaybackTest, MapProgressRequestsRecordOneOnceAndStaysInRange)
+TEST_F(PlaybackTest, MapReportsRequestRecordOneOnceAndStayInRange)
 {
     QSignalSpy requests(&dialog, &FileReaderDialog::changeRecord);
     const auto report = [&](quint32 records, double decodedPart) {
         dialog.fileMapUpdated(1234, "Tue Mar 5 10:11:12 2024", records, decodedPart);
     };
-    report(0, 0.25);
-    EXPECT_FALSE(recordBox()->isEnabled());
-    EXPECT_EQ(progress(), 25);
-    report(7, 0.5);
-    EXPECT_TRUE(recordBox()->isEnabled());
-    EXPECT_EQ(recordBox()->value(), 1);
-    report(12, 0.999);
-    EXPECT_EQ(recordBox()->maximum(), 12);
-    EXPECT_EQ(progress(), 99);
-    EXPECT_EQ(requests.size(), 1);
-
     report(0, std::numeric_limits<double>::quiet_NaN());
     EXPECT_EQ(progress(), 0);
-    report(0, 1.5);
+    EXPECT_FALSE(recordBox()->isEnabled());
+    report(7, 1.5);
     EXPECT_EQ(progress(), 100);
-    report(0xFFFFFFFFu, 1.0);
+    EXPECT_EQ(recordBox()->value(), 1);
+    report(0xFFFFFFFFu, 0.999);
+    EXPECT_EQ(progress(), 99);
     EXPECT_EQ(text("labelRecords"), "4294967295");
     EXPECT_EQ(recordBox()->maximum(), std::numeric_limits<int>::max());
+    EXPECT_EQ(requests.size(), 1);
 }
 
 TEST_F(PlaybackTest, IntervalIsSavedAtOnceAndGeometryAndVisibilityComeBack)
@@ -235,76 +252,6 @@ TEST_F(PlaybackTest, IntervalIsSavedAtOnceAndGeometryAndVisibilityComeBack)
     EXPECT_FALSE(hidden.isVisible());
 }
 
-struct BadFile {
-    const char* name;
-    std::function<QByteArray(QByteArrayList)> bytes; // from 5 good records
-    bool removed, replacedByFolder; // once chosen, before the reader opens it
-    const char* warning; // %1: the path
-    int openFailures;
-    const char* recordsLabel; // empty: no map reported at all
-    int playable;
-};
-
-class BadFileTest : public PlaybackTest, public ::testing::WithParamInterface<BadFile> {};
-
-TEST_P(BadFileTest, EndsInAClearMessageAndTheDialogGoesOn)
-{
-    const BadFile bad = GetParam();
-    const QByteArrayList records = generatedRecords(5);
-    const QString path = temp.write("bad.dat", bad.bytes(records));
-    choose(path, [&] {
-        if (bad.removed)
-            QFile::remove(path);
-        if (bad.replacedByFolder)
-            QDir(temp.folder()).mkdir("bad.dat"); // cannot be opened, even by root
-    });
-    const QString warning = QString(bad.warning).replace("%1", path);
-    QTRY_VERIFY_WITH_TIMEOUT((warning.isEmpty() || messages.contains(QtWarningMsg, warning))
-                                 && text("labelRecords") == bad.recordsLabel,
-                             WaitMs);
-    QTest::qWait(100); // nothing more comes
-    EXPECT_EQ(text("labelRecords"), bad.recordsLabel);
-    EXPECT_EQ(messages.countStartingWith(QtWarningMsg, QString("Failed to open file '%1': ").arg(path)),
-              bad.openFailures);
-    EXPECT_EQ(recordBox()->isEnabled(), bad.playable > 0);
-    playAndWaitForStop("pushButtonForward");
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), bad.playable, WaitMs);
-    EXPECT_EQ(blocks, records.mid(0, bad.playable));
-    if (warning.isEmpty()) // the platform plugin's own notes aside
-        EXPECT_EQ(messages.warnings().filter(QRegularExpression("^(?!.*propagateSizeHints)")), QStringList());
-
-    // A good file after it is still mapped, fetched and played.
-    const QByteArrayList good = generatedRecords(3);
-    blocks.clear();
-    choose(temp.write("good.dat", good.join()));
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("3"), WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, WaitMs);
-    playAndWaitForStop("pushButtonForward");
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 3, WaitMs);
-    EXPECT_EQ(blocks, good);
-}
-
-QByteArray whole(QByteArrayList records)
-{
-    return records.join();
-}
-QByteArray damaged(QByteArrayList records)
-{
-    qToLittleEndian(quint32(0xDEADBEEF), records[2].data());
-    return records.join();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, BadFileTest,
-    ::testing::Values(
-        BadFile{"Missing", whole, true, false, "Failed to open file '%1': No such file or directory", 1, "0", 0},
-        BadFile{"Unreadable", whole, true, true, "Creation of file map was canceled.", 1, "", 0},
-        BadFile{"Empty", [](QByteArrayList) { return QByteArray(); }, false, false, "", 0, "0", 0},
-        BadFile{"Truncated", [](QByteArrayList r) { return r.join().chopped(3); }, false, false, "", 0, "4", 4},
-        // The scan stops before its first progress report: no map at all.
-        BadFile{"Damaged", damaged, false, false, "Unknown Kep header sync-word: 0xdeadbeef", 0, "", 0}),
-    [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
-
 // The scan reports progress at most every 3 s. Large files on slow disks take
 // that long; here a busy reader thread does, since every 1,000,000-byte
 // checkpoint then spends its whole 100 ms event slice.
@@ -314,9 +261,6 @@ TEST_F(PlaybackTest, LongFileShowsProgressServesRecordsMeanwhileAndKeepsThePartB
     busyNeighbour->setInterval(0);
     busyNeighbour->moveToThread(&readerThread);
     QMetaObject::invokeMethod(busyNeighbour, qOverload<>(&QTimer::start), Qt::QueuedConnection);
-    QList<int> progressSeen;
-    QObject::connect(widget<QProgressBar>("progressBarDecoded"), &QProgressBar::valueChanged,
-                     [&](int percent) { progressSeen << percent; });
 
     // 400 records of 64 channels x 1024 samples (about 53 MB: over 5 s of
     // scanning), numbered from 1, the magic of record 381 broken.
@@ -339,11 +283,9 @@ TEST_F(PlaybackTest, LongFileShowsProgressServesRecordsMeanwhileAndKeepsThePartB
     // the reader in the middle of its scan.
     QTRY_VERIFY_WITH_TIMEOUT(recordBox()->isEnabled(), WaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, WaitMs);
+    EXPECT_GT(progress(), 0);
     EXPECT_LT(progress(), 100) << "record 1 should arrive while the map is still being built";
-    EXPECT_EQ(evNumOf(blocks.first()), 1u);
-    ASSERT_FALSE(progressSeen.isEmpty());
-    EXPECT_GT(progressSeen.first(), 0);
-    EXPECT_TRUE(messages.texts(QtDebugMsg).filter(QRegularExpression("^Completed \\d+\\.\\d% \\d+ ms$")).size() >= 1);
+    EXPECT_EQ(receivedEvNums(), QList<quint32>{1});
 
     QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), 2 * WaitMs);
     EXPECT_LT(longestGap, 1500) << "the dialog froze while the file was mapped";
@@ -386,7 +328,7 @@ TEST_F(PlaybackTest, TenGigabyteSparseFileIsMappedWhole)
     recordBox()->setValue(int(recordCount));
     QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 2, WaitMs); // records 1 and the last
     EXPECT_EQ(blocks.last().size(), recordSize);
-    EXPECT_EQ(evNumOf(blocks.last()), quint32(recordCount));
+    EXPECT_EQ(receivedEvNums().last(), quint32(recordCount));
     EXPECT_EQ(text("labelEvNum"), QString::number(recordCount));
     EXPECT_LT(longestGap, 1500);
 }

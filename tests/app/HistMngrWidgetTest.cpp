@@ -13,17 +13,14 @@ TEST(HistMngrWidget, RecordsRefreshesAndUnknownTypesLeaveTheTabEmpty)
     registerDataPathMetaTypes();
     HistMngrWidget widget;
     auto* plot = widget.findChild<QwtPlot*>("qwtPlotHists");
-    ASSERT_NE(plot, nullptr);
     widget.show();
     QCoreApplication::processEvents();
     const QImage before = widget.grab().toImage();
 
-    DeviceData data;
+    DeviceData data; // 16 events of 64 channels x 4096 samples
     DeviceEvent event;
-    ChannelData channel;
-    channel.samples = QVector<double>(4096, 7.0);
     for (int ch = 0; ch < 64; ++ch)
-        event.channels.insert(ch, channel);
+        event.channels[ch].samples = QVector<double>(4096, 7.0);
     data.events = QVector<DeviceEvent>(16, event);
     QElapsedTimer timer;
     timer.start();

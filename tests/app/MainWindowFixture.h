@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 class MainWindowFixture : public ::testing::Test {
 protected:
@@ -31,6 +32,7 @@ protected:
     {
         window = std::make_unique<MainWindow>();
         window->show();
+        QObject::connect(window.get(), &MainWindow::addLog, [this](const QString& line) { logs << line; });
         plot = window->findChild<WaveformPlot*>("widgetWaveform");
         dialog = window->findChild<FileReaderDialog*>();
         ASSERT_TRUE(plot && dialog);
@@ -48,19 +50,22 @@ protected:
     QString sourceText() const { return part("sourceLabel")->text(); }
     QString sourceStyle() const { return part("sourceLabel")->styleSheet(); }
 
-    static void saveChoice(const QString& type, const QString& index, bool adcSigned = false)
+    static void saveChoice(const QString& type, const QString& index)
     {
         ViewerSettings stored;
         stored.selectedProgramType = type;
         stored.selectedProgramIndex = index;
         stored.selectedInterface = "Monitor output data flow";
-        stored.adcRawDataSigned = adcSigned;
         stored.saveSettings();
     }
 
     // Writes `dataFile` with generated events numbered from firstEvNum; returns them.
-    QVector<EventData> writeDataFile(const SampleGenerator::Options& options, int count, quint32 firstEvNum = 1)
+    QVector<EventData> writeDataFile(int count, int boards, int channels, int samples, quint32 firstSerial,
+                                     quint32 firstEvNum = 1)
     {
+        SampleGenerator::Options options;
+        std::tie(options.boards, options.channels, options.samples, options.firstSerial) =
+            std::make_tuple(boards, channels, samples, firstSerial);
         SampleGenerator generator(options);
         QVector<EventData> events;
         QByteArray bytes;
@@ -86,4 +91,5 @@ protected:
     WaveformPlot* plot = nullptr;
     FileReaderDialog* dialog = nullptr;
     QString dataFile;
+    QStringList logs; // the window's log lines
 };

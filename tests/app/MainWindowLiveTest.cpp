@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTimer>
 
 namespace {
@@ -43,37 +42,16 @@ protected:
         return sim;
     }
 
-    void openWatchedWindow()
-    {
-        openWindow();
-        logs = std::make_unique<QSignalSpy>(window.get(), &MainWindow::addLog);
-    }
-
-    QStringList logLines() const
-    {
-        QStringList lines;
-        for (const QList<QVariant>& call : *logs)
-            lines << call.at(0).toString();
-        return lines;
-    }
-
     // Waits for "[MW] change interface from FROM to HOST:TO"; returns HOST.
     QString waitForInterfaceChange(const QString& from, quint16 to)
     {
-        const QRegularExpression line(QString("^\\[MW\\] change interface from %1 to (\\d+\\.\\d+\\.\\d+\\.\\d+):%2$")
+        const QRegularExpression line(QString("^\\[MW\\] change interface from %1 to ([\\d.]+):%2$")
                                           .arg(QRegularExpression::escape(from))
                                           .arg(to));
-        QString host;
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                for (const QString& text : logLines())
-                    if (line.match(text).hasMatch())
-                        host = line.match(text).captured(1);
-                return !host.isEmpty();
-            },
-            LiveTimeoutMs))
-            << "no " << line.pattern().toStdString() << " among:\n" << logLines().join('\n').toStdString();
-        return host;
+        EXPECT_TRUE(waitUntil([&] { return !logs.filter(line).isEmpty(); }, LiveTimeoutMs))
+            << "no " << line.pattern().toStdString() << " among:\n"
+            << logs.join('\n').toStdString();
+        return line.match(logs.filter(line).value(0)).captured(1);
     }
 
     quint64 tcpBytes() const
@@ -129,21 +107,19 @@ protected:
             },
             LiveTimeoutMs);
     }
-
-    std::unique_ptr<QSignalSpy> logs;
 };
 
-TEST_F(MainWindowLiveTest, SavedChoiceIsResumedAndDrawnLiveTwiceASecondAtMost)
+TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDiesAndComesBack)
 {
-    const QString index = uniqueIndex("r");
-    auto sim = startSim("Nimbus", index, "resumed sim");
+    const QString index = uniqueIndex("m");
+    auto sim = startSim("Nimbus", index, "moving sim");
     saveChoice("Nimbus", index);
-    openWatchedWindow();
+    openWindow();
     EXPECT_EQ(sourceText(), "Nimbus #" + index + " (Monitor output data flow:0)");
     EXPECT_EQ(sourceStyle(), NotConnected);
-
     // Endpoint unknown until the program is seen: an empty old host, port 0.
-    ASSERT_FALSE(waitForInterfaceChange(":0", sim->port()).isEmpty());
+    const quint16 firstPort = sim->port();
+    const QString host = waitForInterfaceChange(":0", firstPort);
     // Five draws: four gaps of at least half a second (polling may see one
     // late and the next on time), while the program sends 20 events a second.
     const QVector<Draw> draws = waitForDraws(5);
@@ -151,22 +127,10 @@ TEST_F(MainWindowLiveTest, SavedChoiceIsResumedAndDrawnLiveTwiceASecondAtMost)
     ASSERT_TRUE(sim->waitForLine("client connected: "));
     EXPECT_GE(draws.last().atMs - draws.first().atMs, 4 * MainWindow::LiveDrawIntervalMs - 100);
     EXPECT_GT(draws.last().evNum - draws.first().evNum, 8u) << "events were not thinned";
-
     const quint64 bytes = tcpBytes(); // the byte counter runs with the stream
     EXPECT_GT(bytes, 0u);
     QTRY_VERIFY_WITH_TIMEOUT(tcpBytes() > bytes, LiveTimeoutMs);
-    EXPECT_EQ(logLines().size(), 1) << logLines().join('\n').toStdString();
-}
-
-TEST_F(MainWindowLiveTest, FollowsAMovedPortAndAProgramThatDiesAndComesBack)
-{
-    const QString index = uniqueIndex("m");
-    auto sim = startSim("Nimbus", index, "moving sim");
-    saveChoice("Nimbus", index);
-    openWatchedWindow();
-    const quint16 firstPort = sim->port();
-    const QString host = waitForInterfaceChange(":0", firstPort);
-    waitForDraws();
+    EXPECT_EQ(logs.size(), 1) << logs.join('\n').toStdString();
 
     // A move drops the connection and announces the new port.
     sim->command("move");
@@ -193,27 +157,28 @@ TEST_F(MainWindowLiveTest, FollowsAMovedPortAndAProgramThatDiesAndComesBack)
 
     // Back on the same port: found by the next retry, nothing announced
     // changes the endpoint.
-    const int logsBefore = logs->size();
+    const int logsBefore = logs.size();
     sim = startSim("Nimbus", index, "moving sim", {"--port", QString::number(movedPort)});
     QElapsedTimer back;
     back.start();
     QTRY_COMPARE_WITH_TIMEOUT(sourceStyle(), QString(Connected), LiveTimeoutMs);
     EXPECT_LT(back.elapsed(), 12000);
     waitForDraws();
-    EXPECT_EQ(logs->size(), logsBefore) << logLines().join('\n').toStdString();
+    EXPECT_EQ(logs.size(), logsBefore) << logs.join('\n').toStdString();
 }
 
-TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogThenDropped)
+TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherDroppedForAFile)
 {
+    const QString nimbusIndex = uniqueIndex("a");
     const QString qolIndex = uniqueIndex("b");
-    auto nimbus = startSim("Nimbus", uniqueIndex("a"), "sim A");
+    auto nimbus = startSim("Nimbus", nimbusIndex, "sim A");
     auto qol = startSim("Qol", qolIndex, "sim B");
-    openWatchedWindow();
+    openWindow();
 
     ASSERT_TRUE(chooseInDialog("Qol", qolIndex));
-    ASSERT_EQ(logLines().size(), 2) << logLines().join('\n').toStdString();
-    EXPECT_EQ(logLines()[0], "[MW] change source from  # to sim B (Monitor output data flow)");
-    const QString host = waitForInterfaceChange(":0", qol->port());
+    ASSERT_EQ(logs.size(), 2) << logs.join('\n').toStdString();
+    EXPECT_EQ(logs[0], "[MW] change source from  # to sim B (Monitor output data flow)");
+    QString host = waitForInterfaceChange(":0", qol->port());
     EXPECT_EQ(sourceText(), "sim B (Monitor output data flow:0)");
     waitForDraws();
     EXPECT_TRUE(qol->waitForLine("client connected: "));
@@ -224,7 +189,7 @@ TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogThenDropped)
               "Qol" + qolIndex + "Monitor output data flow");
 
     action("actionDisconnect_from_program")->trigger();
-    EXPECT_EQ(logLines().last(), QString("[MW] disconnect from %1:%2").arg(host).arg(qol->port()));
+    EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(qol->port()));
     EXPECT_EQ(sourceText(), "no connection");
     EXPECT_FALSE(action("actionDisconnect_from_program")->isEnabled());
     stored.sync();
@@ -235,29 +200,20 @@ TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogThenDropped)
     const quint64 bytes = tcpBytes();
     QTRY_VERIFY_WITH_TIMEOUT(tcpBytes() > bytes, LiveTimeoutMs);
     EXPECT_TRUE(qol->lines().filter("client finished: ").isEmpty());
-}
 
-TEST_F(MainWindowLiveTest, FileChosenWhileConnectedDropsTheProgram)
-{
-    const QString index = uniqueIndex("f");
-    auto sim = startSim("Nimbus", index, "sim F");
-    openWatchedWindow();
-    ASSERT_TRUE(chooseInDialog("Nimbus", index));
-    const QString host = waitForInterfaceChange(":0", sim->port());
+    // That program gone, the other one is chosen; a file chosen while
+    // connected to it drops it.
+    qol->process.kill();
+    ASSERT_TRUE(qol->process.waitForFinished(LiveTimeoutMs));
+    ASSERT_TRUE(chooseInDialog("Nimbus", nimbusIndex));
+    host = waitForInterfaceChange(":0", nimbus->port());
     waitForDraws();
-
     action("actionSet_source_file")->trigger();
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(logLines().last(), QString("[MW] disconnect from %1:%2").arg(host).arg(sim->port()));
+    EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(nimbus->port()));
     EXPECT_EQ(sourceText(), "no connection");
     EXPECT_EQ(QSettings().value("SelectedProgram/type").toString(), "");
-
-    SampleGenerator::Options options;
-    options.boards = 1;
-    options.channels = 4;
-    options.samples = 64;
-    options.firstSerial = FileSerial;
-    writeDataFile(options, 3);
+    writeDataFile(3, 1, 4, 64, FileSerial);
     emit dialog->fileNameUpdated(dataFile);
     auto* selector = part<QComboBox>("comboBoxSerial");
     QTRY_VERIFY_WITH_TIMEOUT(selector->findData(QVariant::fromValue(FileSerial)) >= 0, LiveTimeoutMs);

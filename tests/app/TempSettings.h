@@ -14,7 +14,6 @@ public:
     TempSettings() : savedAppName(QCoreApplication::applicationName()) { pointAt(dir.path(), "Ravel-Viewer"); }
     ~TempSettings() { pointAt(QDir::temp().filePath("ravel-tests-no-settings"), savedAppName); }
 
-    bool isValid() const { return dir.isValid(); }
     QString folder() const { return dir.path(); }
     QString filePath() const { return dir.filePath("Kelvane Electronics/Ravel-Viewer.conf"); }
 

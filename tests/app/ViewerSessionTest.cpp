@@ -23,7 +23,7 @@ TEST_F(ViewerSessionTest, LiveSourceThenFilePlaybackThenClose)
     SimProcess sim;
     ASSERT_TRUE(sim.start(
         {"--type", "Nimbus", "--index", "7", "--boards", "1", "--channels", "8", "--samples", "128", "--rate", "5"}));
-    saveChoice("Nimbus", "7", true);
+    saveChoice("Nimbus", "7");
     openWindow();
     ASSERT_TRUE(waitUntil([&] { return sourceStyle() == Connected; }, SlowTimeoutMs)) << sourceText().toStdString();
     ASSERT_TRUE(waitUntil([&] { return eventText().startsWith("Ev:"); }, SlowTimeoutMs));
@@ -36,10 +36,7 @@ TEST_F(ViewerSessionTest, LiveSourceThenFilePlaybackThenClose)
     ASSERT_TRUE(waitUntil([&] { return sourceStyle() == NotConnected; }, SlowTimeoutMs));
     action("actionSet_source_file")->trigger();
     EXPECT_EQ(sourceText(), "no connection");
-    SampleGenerator::Options options;
-    options.channels = 16;
-    options.samples = 256;
-    writeDataFile(options, FileEvents, FirstFileEvent);
+    writeDataFile(FileEvents, 2, 16, 256, 2001, FirstFileEvent);
     emit dialog->fileNameUpdated(dataFile);
     // Record 1 may go into completing a live event cut off by the disconnect
     // (the analyzer keeps its pending bytes across sources), so this waits

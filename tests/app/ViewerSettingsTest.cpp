@@ -4,25 +4,11 @@
 #include "app/ViewerSettings.h"
 #include "tests/app/TempSettings.h"
 
-#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <tuple>
 
 namespace {
-
-ViewerSettings sample()
-{
-    ViewerSettings s;
-    s.adcRawDataSigned = true;
-    s.drawRelativeToBaseline = true;
-    s.playbackInterval = 250;
-    s.selectedProgramType = "Nimbus";
-    s.selectedProgramIndex = "2";
-    s.selectedInterface = "Monitor output data flow";
-    s.lastFile = "/data/run 17.dat";
-    return s;
-}
 
 auto fields(const ViewerSettings& s)
 {
@@ -31,70 +17,56 @@ auto fields(const ViewerSettings& s)
                            s.selectedInterface.toStdString(), s.lastFile.toStdString());
 }
 
-ViewerSettings loaded()
+ViewerSettings settings(const QString& type, const QString& index, const QString& iface, const QString& lastFile,
+                        bool flags = false, int interval = 0)
 {
-    ViewerSettings s = sample(); // every field must be overwritten
-    s.loadSettings();
+    ViewerSettings s;
+    s.adcRawDataSigned = s.drawRelativeToBaseline = flags;
+    s.playbackInterval = interval;
+    s.selectedProgramType = type;
+    s.selectedProgramIndex = index;
+    s.selectedInterface = iface;
+    s.lastFile = lastFile;
     return s;
 }
 
-TEST(ViewerSettingsTest, WritesEveryKeyAndReadsItBack)
+TEST(ViewerSettingsTest, WritesEveryKeyReadsItBackAndTakesBadStoresAsAbsentKeys)
 {
     TempSettings temp;
-    sample().saveSettings();
+    const ViewerSettings sample = settings("Nimbus", "2", "Monitor output data flow", "/data/run 17.dat", true, 250);
+    sample.saveSettings();
     QSettings raw(temp.filePath(), QSettings::IniFormat);
-    const QStringList keys{"SelectedProgram/type=Nimbus",   "SelectedProgram/index=2",
-                           "SelectedProgram/interface=Monitor output data flow",
-                           "Main/adcRawDataSigned=true",    "Main/drawRelativeToBaseline=true",
-                           "Main/playbackInterval=250",     "Main/lastFile=/data/run 17.dat"};
-    for (const QString& key : keys)
+    for (const QString key :
+         {"SelectedProgram/type=Nimbus", "SelectedProgram/index=2",
+          "SelectedProgram/interface=Monitor output data flow", "Main/adcRawDataSigned=true",
+          "Main/drawRelativeToBaseline=true", "Main/playbackInterval=250", "Main/lastFile=/data/run 17.dat"})
         EXPECT_EQ(raw.value(key.section('=', 0, 0)).toString(), key.section('=', 1)) << key.toStdString();
-    EXPECT_EQ(fields(loaded()), fields(sample()));
 
-    // Disconnecting stores the program keys empty; false flags are stored too.
-    ViewerSettings cleared;
-    cleared.drawRelativeToBaseline = true;
-    cleared.saveSettings();
-    EXPECT_EQ(fields(loaded()), fields(cleared));
-}
-
-TEST(ViewerSettingsTest, ProgramKeysAreTrimmedButLastFileKeepsItsSpaces)
-{
-    TempSettings temp;
-    temp.write(temp.filePath(), "[SelectedProgram]\ntype=\"  Nimbus \"\nindex=\" 3\\t\"\n"
-                                "interface=\"  data flow  \"\n[Main]\nlastFile=\"  /data/a.dat \"\n");
-    ViewerSettings expected;
-    expected.selectedProgramType = "Nimbus";
-    expected.selectedProgramIndex = "3";
-    expected.selectedInterface = "data flow";
-    expected.lastFile = "  /data/a.dat ";
-    EXPECT_EQ(fields(loaded()), fields(expected));
-}
-
-TEST(ViewerSettingsTest, MissingGarbageOrUnreadableStoresLoadAsAbsentKeys)
-{
-    TempSettings temp;
-    QByteArray junk;
-    for (int i = 0; i < 4096; ++i)
-        junk.append(char((i * 7919) & 0xFF));
-    const QList<std::pair<const char*, QByteArray>> stores{
-        {"no file", {}},
-        {"garbage values", "[Main]\nadcRawDataSigned=maybe\nplaybackInterval=fast\n"
-                           "drawRelativeToBaseline=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x5broken)\n"
-                           "[SelectedProgram]\ntype=a, b, c\n"},
-        {"binary junk", junk},
-        {"folder in place of the file", {}}};
+    // Each store in turn; "<folder>" puts a folder in place of the file,
+    // which can be neither read nor written.
+    const QList<std::pair<QByteArray, ViewerSettings>> stores{
+        {{}, sample}, // as saved
+        {"[SelectedProgram]\ntype=\"  Nimbus \"\nindex=\" 3\\t\"\ninterface=\"  data flow  \"\n"
+         "[Main]\nlastFile=\"  /data/a.dat \"\n",
+         settings("Nimbus", "3", "data flow", "  /data/a.dat ")},
+        {"[Main]\nadcRawDataSigned=maybe\nplaybackInterval=fast\n"
+         "drawRelativeToBaseline=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x5broken)\n[SelectedProgram]\ntype=a, b, c\n",
+         {}},
+        {QByteArray(4096, '\0').replace(0, 9, "\x81\xff[=]\n\x02\x7f\x10"), {}},
+        {"<folder>", {}}};
     for (const auto& store : stores) {
-        SCOPED_TRACE(store.first);
-        if (!store.second.isEmpty())
-            temp.write(temp.filePath(), store.second);
-        if (store == stores.last()) {
+        SCOPED_TRACE(store.first.left(40).toStdString());
+        if (store.first == "<folder>") {
             QFile::remove(temp.filePath());
             QDir().mkpath(temp.filePath());
+        } else if (!store.first.isEmpty()) {
+            temp.write(temp.filePath(), store.first);
         }
-        EXPECT_EQ(fields(loaded()), fields(ViewerSettings()));
+        ViewerSettings loaded = sample; // every field is overwritten
+        loaded.loadSettings();
+        EXPECT_EQ(fields(loaded), fields(store.second));
     }
-    sample().saveSettings(); // fails quietly
+    sample.saveSettings(); // fails quietly
     EXPECT_TRUE(QFileInfo(temp.filePath()).isDir());
 }
 

@@ -80,7 +80,7 @@ TEST(ADCAnalyzerDecode, FieldsOfEmptyEventBoardHeaderAndChannels)
     expected.timeLow = 0x3FFFFFFC;
     // The low two bits of the channel's second time word are dropped.
     expected.channels[2] = {2, (quint64(0xA) << 32) | 0x1, {-32768, 32767, 1, 32766}};
-    expected.channels[63] = {63};
+    expected.channels[63].ch = 63;
     EXPECT_TRUE(probe.events[1].devices.keys() == QList<quint32>{0xCAFE}
                 && probe.events[1].devices[0xCAFE] == expected);
     EXPECT_TRUE(probe.logs.isEmpty());
