@@ -10,6 +10,7 @@
 #include "datapath/SampleGenerator.h"
 #include "datapath/StreamFormat.h"
 #include "tests/MessageLog.h"
+#include "tests/WaitUntil.h"
 #include "tests/app/TempSettings.h"
 
 #include <QApplication>
@@ -116,7 +117,7 @@ protected:
     {
         widget<QSpinBox>("spinBoxInterval")->setValue(10);
         widget(button)->click();
-        QTRY_VERIFY_WITH_TIMEOUT(widget("pushButtonStop")->isChecked(), WaitMs);
+        ASSERT_EVENTUALLY(widget("pushButtonStop")->isChecked(), WaitMs);
     }
     QList<quint32> receivedEvNums() const
     {
@@ -154,32 +155,32 @@ TEST_F(PlaybackTest, ChosenFilesAreMappedSteppedPlayedAndStoppedBadOnesLeaveTheD
     EXPECT_EQ(names.size(), 1);
     EXPECT_EQ(text("labelFileName"), path);
 
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("30"), WaitMs);
+    ASSERT_EVENTUALLY_EQ(text("labelRecords"), QString("30"), WaitMs);
     const QFileInfo info(path);
     EXPECT_EQ(text("labelFileSize"), QString("%1 bytes").arg(info.size()));
     EXPECT_EQ(text("labelModDate"), info.lastModified().toString());
     EXPECT_EQ(progress(), 100);
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, WaitMs);
+    ASSERT_EVENTUALLY_EQ(blocks.size(), 1, WaitMs);
     EXPECT_EQ(blocks.first(), records.first());
 
     recordBox()->setValue(4);
     playAndWaitForStop("pushButtonForward");
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelEvNum"), QString("30"), WaitMs);
+    ASSERT_EVENTUALLY_EQ(text("labelEvNum"), QString("30"), WaitMs);
     playAndWaitForStop("pushButtonBackward");
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelEvNum"), QString("1"), WaitMs);
+    ASSERT_EVENTUALLY_EQ(text("labelEvNum"), QString("1"), WaitMs);
     QList<quint32> expected = {1};
     for (quint32 n = 4; n <= 30; ++n)
         expected << n;
     for (quint32 n = 29; n >= 1; --n)
         expected << n;
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), expected.size(), WaitMs);
+    ASSERT_EVENTUALLY_EQ(blocks.size(), expected.size(), WaitMs);
     EXPECT_EQ(receivedEvNums(), expected);
     EXPECT_EQ(blocks.at(3), records.at(5)); // record 6 on the way forward
 
     // Stop halts playback at once.
     widget<QSpinBox>("spinBoxInterval")->setValue(100);
     widget("pushButtonForward")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(recordBox()->value() >= 3, WaitMs);
+    ASSERT_EVENTUALLY(recordBox()->value() >= 3, WaitMs);
     widget("pushButtonStop")->click();
     const int stoppedAt = recordBox()->value();
     QTest::qWait(300);
@@ -191,8 +192,8 @@ TEST_F(PlaybackTest, ChosenFilesAreMappedSteppedPlayedAndStoppedBadOnesLeaveTheD
     const QString gone = temp.write("gone.dat", {});
     choose(gone, [&] { QFile::remove(gone); });
     EXPECT_EQ(recordBox()->value(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(widget("pushButtonStop")->isChecked(), WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("0"), WaitMs);
+    ASSERT_EVENTUALLY(widget("pushButtonStop")->isChecked(), WaitMs);
+    ASSERT_EVENTUALLY_EQ(text("labelRecords"), QString("0"), WaitMs);
     EXPECT_FALSE(recordBox()->isEnabled());
 
     // A damaged file ends the scan before its first report: no map, nothing
@@ -201,13 +202,13 @@ TEST_F(PlaybackTest, ChosenFilesAreMappedSteppedPlayedAndStoppedBadOnesLeaveTheD
     const QByteArrayList five = generatedRecords(5);
     blocks.clear();
     choose(temp.write("damaged.dat", five.join().replace(2 * five[0].size(), 4, "JUNK")));
-    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), WaitMs);
+    ASSERT_EVENTUALLY(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), WaitMs);
     QTest::qWait(100);
     EXPECT_FALSE(recordBox()->isEnabled());
     choose(temp.write("cut.dat", five.join().chopped(3)));
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString("4"), WaitMs);
+    ASSERT_EVENTUALLY_EQ(text("labelRecords"), QString("4"), WaitMs);
     playAndWaitForStop("pushButtonForward");
-    QTRY_COMPARE_WITH_TIMEOUT(blocks, five.mid(0, 4), WaitMs);
+    ASSERT_EVENTUALLY_EQ(blocks, five.mid(0, 4), WaitMs);
 }
 
 TEST_F(PlaybackTest, MapReportsRequestRecordOneOnceAndStayInRange)
@@ -243,7 +244,7 @@ TEST_F(PlaybackTest, IntervalIsSavedAtOnceAndGeometryAndVisibilityComeBack)
     shown.reset();
     shown = std::make_unique<FileReaderDialog>(&stored);
     EXPECT_FALSE(shown->isVisible()); // shown on the next event loop pass
-    QTRY_VERIFY_WITH_TIMEOUT(shown->isVisible(), 5000);
+    ASSERT_EVENTUALLY(shown->isVisible(), 5000);
     EXPECT_EQ(shown->geometry(), shownAt);
     shown->hide();
     shown.reset();
@@ -281,13 +282,13 @@ TEST_F(PlaybackTest, LongFileShowsProgressServesRecordsMeanwhileAndKeepsThePartB
 
     // The first report with records opens the box and fetches record 1 from
     // the reader in the middle of its scan.
-    QTRY_VERIFY_WITH_TIMEOUT(recordBox()->isEnabled(), WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 1, WaitMs);
+    ASSERT_EVENTUALLY(recordBox()->isEnabled(), WaitMs);
+    ASSERT_EVENTUALLY_EQ(blocks.size(), 1, WaitMs);
     EXPECT_GT(progress(), 0);
     EXPECT_LT(progress(), 100) << "record 1 should arrive while the map is still being built";
     EXPECT_EQ(receivedEvNums(), QList<quint32>{1});
 
-    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), 2 * WaitMs);
+    ASSERT_EVENTUALLY(messages.contains(QtWarningMsg, "Unknown Kep header sync-word: 0x4b4e554a"), 2 * WaitMs);
     EXPECT_LT(longestGap, 1500) << "the dialog froze while the file was mapped";
     // The dialog keeps what the last progress report said, and plays it.
     const int playable = recordBox()->maximum();
@@ -296,7 +297,7 @@ TEST_F(PlaybackTest, LongFileShowsProgressServesRecordsMeanwhileAndKeepsThePartB
     EXPECT_EQ(text("labelRecords"), QString::number(playable));
     recordBox()->setValue(playable - 2);
     playAndWaitForStop("pushButtonForward");
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 4, WaitMs);
+    ASSERT_EVENTUALLY_EQ(blocks.size(), 4, WaitMs);
     EXPECT_EQ(receivedEvNums(), (QList<quint32>{1, quint32(playable - 2), quint32(playable - 1), quint32(playable)}));
     busyNeighbour->deleteLater();
 }
@@ -322,11 +323,11 @@ TEST_F(PlaybackTest, TenGigabyteSparseFileIsMappedWhole)
     longestGap = 0, sinceTick.restart(); // from here on
     choose(path);
 
-    QTRY_COMPARE_WITH_TIMEOUT(text("labelRecords"), QString::number(recordCount), 2 * WaitMs);
+    ASSERT_EVENTUALLY_EQ(text("labelRecords"), QString::number(recordCount), 2 * WaitMs);
     EXPECT_EQ(text("labelFileSize"), "10737418240 bytes");
     EXPECT_EQ(progress(), 100);
     recordBox()->setValue(int(recordCount));
-    QTRY_COMPARE_WITH_TIMEOUT(blocks.size(), 2, WaitMs); // records 1 and the last
+    ASSERT_EVENTUALLY_EQ(blocks.size(), 2, WaitMs); // records 1 and the last
     EXPECT_EQ(blocks.last().size(), recordSize);
     EXPECT_EQ(receivedEvNums().last(), quint32(recordCount));
     EXPECT_EQ(text("labelEvNum"), QString::number(recordCount));

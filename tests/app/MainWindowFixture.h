@@ -87,9 +87,10 @@ protected:
     }
 
     TempSettings temp;
+    // Before the window: it may still log while it shuts its threads down.
+    QStringList logs; // the window's log lines
     std::unique_ptr<MainWindow> window;
     WaveformPlot* plot = nullptr;
     FileReaderDialog* dialog = nullptr;
     QString dataFile;
-    QStringList logs; // the window's log lines
 };

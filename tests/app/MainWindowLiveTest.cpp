@@ -129,7 +129,7 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     EXPECT_GT(draws.last().evNum - draws.first().evNum, 8u) << "events were not thinned";
     const quint64 bytes = tcpBytes(); // the byte counter runs with the stream
     EXPECT_GT(bytes, 0u);
-    QTRY_VERIFY_WITH_TIMEOUT(tcpBytes() > bytes, LiveTimeoutMs);
+    ASSERT_EVENTUALLY(tcpBytes() > bytes, LiveTimeoutMs);
     EXPECT_EQ(logs.size(), 1) << logs.join('\n').toStdString();
 
     // A move drops the connection and announces the new port.
@@ -161,7 +161,7 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     sim = startSim("Nimbus", index, "moving sim", {"--port", QString::number(movedPort)});
     QElapsedTimer back;
     back.start();
-    QTRY_COMPARE_WITH_TIMEOUT(sourceStyle(), QString(Connected), LiveTimeoutMs);
+    ASSERT_EVENTUALLY_EQ(sourceStyle(), QString(Connected), LiveTimeoutMs);
     EXPECT_LT(back.elapsed(), 12000);
     waitForDraws();
     EXPECT_EQ(logs.size(), logsBefore) << logs.join('\n').toStdString();
@@ -198,7 +198,7 @@ TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherD
     // The client takes no new endpoint, the null one included, while its
     // connection is up: the bytes keep coming until the program drops it.
     const quint64 bytes = tcpBytes();
-    QTRY_VERIFY_WITH_TIMEOUT(tcpBytes() > bytes, LiveTimeoutMs);
+    ASSERT_EVENTUALLY(tcpBytes() > bytes, LiveTimeoutMs);
     EXPECT_TRUE(qol->lines().filter("client finished: ").isEmpty());
 
     // That program gone, the other one is chosen; a file chosen while
@@ -216,7 +216,7 @@ TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherD
     writeDataFile(3, 1, 4, 64, FileSerial);
     emit dialog->fileNameUpdated(dataFile);
     auto* selector = part<QComboBox>("comboBoxSerial");
-    QTRY_VERIFY_WITH_TIMEOUT(selector->findData(QVariant::fromValue(FileSerial)) >= 0, LiveTimeoutMs);
+    ASSERT_EVENTUALLY(selector->findData(QVariant::fromValue(FileSerial)) >= 0, LiveTimeoutMs);
     EXPECT_EQ(QSettings().value("Main/lastFile").toString(), dataFile);
 }
 

@@ -86,7 +86,7 @@ protected:
     {
         openWindow();
         emit dialog->fileNameUpdated(dataFile);
-        QTRY_COMPARE_WITH_TIMEOUT(eventText(), QString("Ev:1"), TimeoutMs);
+        ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:1"), TimeoutMs);
     }
     QVector<double> rawSamples(int event, quint32 serial, int channel) const
     {
@@ -96,7 +96,7 @@ protected:
     void showRecord(int record)
     {
         dialog->findChild<QSpinBox*>("spinBoxCurEvent")->setValue(record);
-        QTRY_COMPARE_WITH_TIMEOUT(eventText(), QString("Ev:%1").arg(record), TimeoutMs);
+        ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(record), TimeoutMs);
     }
 
     QVector<EventData> events;
@@ -121,6 +121,8 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedDrawnRelativeToBaselinesZoomedAndReDec
     openFileAndWaitForFirstEvent();
     auto* selector = part<QComboBox>("comboBoxSerial");
     ASSERT_EQ(selector->count(), 3); // "All" and the boards
+    EXPECT_EQ(selector->itemText(0), "All");
+    EXPECT_FALSE(selector->itemData(0).isValid());
     EXPECT_EQ(selector->itemText(1), "0x0a1b-2c3d d9");
 
     // Two boards: indices 0..63 and 64..127 by channel key; "(b)" marks a
@@ -201,8 +203,8 @@ TEST_F(MainWindowTest, ChannelRangeBoardChoiceAndPlaybackThenClose)
     EXPECT_EQ(curveValues(plot->curve(0)), rawSamples(0, SecondSerial, 0));
 
     dialog->findChild<QPushButton*>("pushButtonForward")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(eventText(), QString("Ev:%1").arg(Events), TimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->findChild<QPushButton*>("pushButtonStop")->isChecked(), TimeoutMs);
+    ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(Events), TimeoutMs);
+    ASSERT_EVENTUALLY(dialog->findChild<QPushButton*>("pushButtonStop")->isChecked(), TimeoutMs);
     EXPECT_EQ(curveValues(plot->curve(0)), rawSamples(Events - 1, SecondSerial, 0));
     selector->setCurrentIndex(0); // redraws use the last event drawn
     EXPECT_EQ(curveCount(), 128);
@@ -230,10 +232,14 @@ TEST_F(MainWindowTest, LiveEventsAreDrawnTwiceASecondAtMostButListTheirBoards)
     EventData empty;
     empty.evNum = 99;
     const auto show = [&](const EventData& event) { callSlot("showWaveform", "EventData", event); };
+    QElapsedTimer sinceFirstDraw;
+    sinceFirstDraw.start();
     show(events[0]);
     EXPECT_EQ(eventText(), "Ev:1");
-    show(second); // within 500 ms of the first draw
-    EXPECT_EQ(eventText(), "Ev:1");
+    show(second);
+    if (sinceFirstDraw.elapsed() < MainWindow::LiveDrawIntervalMs) { // not on a machine too slow to tell
+        EXPECT_EQ(eventText(), "Ev:1");
+    }
     auto* selector = part<QComboBox>("comboBoxSerial");
     ASSERT_EQ(selector->count(), 4);
     EXPECT_EQ(selector->itemText(3), "0x0000-1234 d9"); // listed on first sight, even undrawn
@@ -314,7 +320,7 @@ TEST_F(MainWindowTest, ShutdownWithAStuckWorkerEndsWithinTheSharedBudget)
                 QThread::msleep(20);
         },
         Qt::QueuedConnection);
-    QTRY_VERIFY_WITH_TIMEOUT(entered.load(), TimeoutMs);
+    ASSERT_EVENTUALLY(entered.load(), TimeoutMs);
 
     MessageLog messages;
     QElapsedTimer clock;

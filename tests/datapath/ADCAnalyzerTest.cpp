@@ -181,16 +181,18 @@ TEST(ADCAnalyzerFailure, LoggedOnceAndBufferDroppedThenNextBlockDecodes)
     EXPECT_TRUE(atLimit.logs.isEmpty());
 }
 
-TEST(ADCAnalyzerResync, WrongWordFollowedBySyncSixBytesLater)
+TEST(ADCAnalyzerResync, WrongWordAfterAnEventFollowedBySyncSixBytesLater)
 {
     MessageLog log;
     AnalyzerProbe probe;
-    probe.feed(QByteArray("GARBAG") + simpleEvent(3));
-    const QString wrong = "Format error: wrong KEP_SYNC_WORD: 42524147; at file pos:0";
+    const quint32 damage = quint32(simpleEvent(1).size()); // where the wrong word starts
+    ASSERT_GT(damage, 16u) << "positions must read differently in hex and decimal";
+    probe.feed(simpleEvent(1) + QByteArray("GARBAG") + simpleEvent(3));
+    const QString wrong = QString("Format error: wrong KEP_SYNC_WORD: 42524147; at file pos:%1").arg(damage);
     EXPECT_EQ(probe.logs, (QStringList{wrong, wrong}));
-    EXPECT_EQ(log.texts(), QStringList{"Syncword found at 0x0; shift:0x6"});
-    ASSERT_EQ(probe.events.size(), 1);
-    EXPECT_EQ(probe.positions, (Positions{{6, 3}}));
+    EXPECT_EQ(log.texts(), QStringList{QString("Syncword found at 0x%1; shift:0x6").arg(damage, 0, 16)});
+    ASSERT_EQ(probe.events.size(), 2);
+    EXPECT_EQ(probe.positions, (Positions{{0, 1}, {damage + 6, 3}}));
 }
 
 TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)

@@ -2,7 +2,7 @@
 // reconnect after a lost connection, reading under flow control, status.
 #include "datapath/TcpClient.h"
 #include "tests/MessageLog.h"
-#include "tests/pnp/PnpTestSupport.h"
+#include "tests/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -116,6 +116,15 @@ TEST_F(TcpClientTest, RefusedConnectionIsReportedOnceThenRetriedEveryFiveSeconds
     EXPECT_LT(t[1] - t[0], 4000);
     EXPECT_GE(t[2] - t[1], 4500);
     EXPECT_TRUE(recorder.states.isEmpty());
+
+    // A new address during the slow retry wait is tried at once, not when
+    // the 5 s retry comes.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(Loopback));
+    const qint64 changedAt = recorder.clock.elapsed();
+    client.setAddress(Loopback, server.serverPort());
+    ASSERT_TRUE(waitUntil([&] { return recorder.states == QList<bool>{true}; }));
+    EXPECT_LT(recorder.clock.elapsed() - changedAt, 4000);
 }
 
 TEST_F(ConnectedTcpClientTest, ConnectsReadsAndReconnectsAfterTheSourceClosed)

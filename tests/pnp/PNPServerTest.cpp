@@ -16,6 +16,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+
 namespace {
 
 const QHostAddress v0Address(QStringLiteral("10.77.0.1"));
@@ -80,17 +82,30 @@ struct Signalled {
 // Every discovery message on the wire, heard by a plain listener on the port.
 struct Wire : MultiCastListener {
     Wire() : MultiCastListener(PNPServer::multicastGroup, PNPServer::port) {}
+    QList<PnpMessage> messages() const
+    {
+        QList<PnpMessage> decoded;
+        for (const QList<QVariant>& datagram : heard) {
+            PnpMessage m;
+            if (m.fromXml(datagram.at(0).toByteArray(), QHostAddress()))
+                decoded.append(m);
+        }
+        return decoded;
+    }
     // The highest sequence number announced for the UUID, 0 for none.
     quint32 lastSeq(const QUuid& uuid) const
     {
         quint32 seq = 0;
-        for (const QList<QVariant>& datagram : heard) {
-            PnpMessage m;
-            if (m.fromXml(datagram.at(0).toByteArray(), QHostAddress()) && m.kind == ProgramAnnouncement
-                && m.program.uuid == uuid)
+        for (const PnpMessage& m : messages())
+            if (m.kind == ProgramAnnouncement && m.program.uuid == uuid)
                 seq = qMax(seq, m.program.seq);
-        }
         return seq;
+    }
+    bool requested(const QStringList& targets) const
+    {
+        const QList<PnpMessage> all = messages();
+        return std::any_of(all.cbegin(), all.cend(),
+                           [&](const PnpMessage& m) { return m.kind == DiscoverRequest && m.targets == targets; });
     }
     QSignalSpy heard{this, &MultiCastListener::received};
 };
@@ -194,6 +209,7 @@ TEST(PNPServer, SearchModesLogLinesBadDatagramsAndTtl)
 {
     REQUIRE_PRIVATE_NETWORK();
     MessageLog capture;
+    Wire wire;
     auto server = std::make_unique<PNPServer>();
     QTimer* timer = server->findChild<QTimer*>();
     ASSERT_NE(timer, nullptr);
@@ -223,6 +239,7 @@ TEST(PNPServer, SearchModesLogLinesBadDatagramsAndTtl)
     const QString type = uniqueType("Nimbus");
     server->startSearch(QStringList{type, "Qol"}, false);
     EXPECT_TRUE(timer->isActive());
+    EXPECT_TRUE(waitUntil([&] { return wire.requested({type, "Qol"}); })); // the request names its targets
     server->stopSearch();
     EXPECT_FALSE(timer->isActive());
     server->startSearch(type);

@@ -2,9 +2,9 @@
 // Helpers for the discovery tests: they send UDP multicast, so they run only
 // inside the private network namespace of scripts/netns-run (loopback plus
 // the veth pair v0 10.77.0.1 / v1 10.77.0.2).
-#include <QElapsedTimer>
+#include "tests/WaitUntil.h"
+
 #include <QNetworkInterface>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -17,14 +17,3 @@ inline bool insidePrivateNetwork()
 #define REQUIRE_PRIVATE_NETWORK()                                                                                      \
     if (!insidePrivateNetwork())                                                                                       \
     GTEST_SKIP() << "sends multicast: run inside scripts/netns-run"
-
-// Runs the event loop until the condition holds or the timeout passes.
-template <typename Condition>
-bool waitUntil(Condition condition, int timeoutMs = 15000)
-{
-    QElapsedTimer clock;
-    for (clock.start(); !condition(); QTest::qWait(5))
-        if (clock.elapsed() > timeoutMs)
-            return false;
-    return true;
-}

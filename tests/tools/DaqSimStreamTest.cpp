@@ -3,7 +3,7 @@
 // every byte offset loses the receiver no valid event; generated and
 // replayed streams hold exactly the events they should.
 #include "datapath/EventEncoder.h"
-#include "tests/pnp/PnpTestSupport.h"
+#include "tests/WaitUntil.h"
 #include "tests/tools/LiveDataPath.h"
 #include "tests/tools/SimProcess.h"
 #include "tools/daqsim/FileEventSource.h"
