@@ -8,10 +8,9 @@
 #include "app/ViewerSettings.h"
 #include "datapath/EventEncoder.h"
 #include "datapath/SampleGenerator.h"
+#include "tests/app/TempSettings.h"
 #include "tests/pnp/PnpTestSupport.h"
 #include "vell/WaveformPlot.h"
-
-#include "TempSettings.h"
 
 #include <QAction>
 #include <QLabel>

@@ -6,8 +6,8 @@
 #include "pnp/AddPnpDialog.h"
 #include "tests/tools/SimProcess.h"
 
-#include "MainWindowFixture.h"
 #include "tests/MessageLog.h"
+#include "tests/app/MainWindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>

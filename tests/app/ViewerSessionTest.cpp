@@ -4,9 +4,8 @@
 // to its end, and the window is closed. scripts/ci-valgrind runs this under
 // valgrind's leak check, so it is one straight path with timeouts that allow
 // for that.
+#include "tests/app/MainWindowFixture.h"
 #include "tests/tools/SimProcess.h"
-
-#include "MainWindowFixture.h"
 
 #include <QPushButton>
 #include <QSpinBox>
