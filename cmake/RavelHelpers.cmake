@@ -1,6 +1,5 @@
 # ravel_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s] [ARGS...])
-# One GoogleTest executable run by ctest. Widgets render offscreen; a test that
-# needs a real X server starts its own Xvfb.
+# One GoogleTest executable run by ctest. Widgets render offscreen.
 function(ravel_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
