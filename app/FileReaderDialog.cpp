@@ -151,6 +151,11 @@ void FileReaderDialog::playback()
         ui->pushButtonStop->setChecked(true);
 }
 
+void FileReaderDialog::setPlaybackInterval(int intervalMs)
+{
+    ui->spinBoxInterval->setValue(intervalMs);
+}
+
 void FileReaderDialog::on_spinBoxInterval_valueChanged(int intervalMs)
 {
     playbackTimer->setInterval(intervalMs);

@@ -23,6 +23,10 @@ public:
     explicit FileReaderDialog(ViewerSettings* settings, QWidget* parent = nullptr);
     ~FileReaderDialog() override;
 
+    // Shows the interval in its box, which keeps it within range; the box's
+    // change handler applies and saves it.
+    void setPlaybackInterval(int intervalMs);
+
 signals:
     void fileNameUpdated(QString fileName);
     void changeRecord(int recordNum);

@@ -23,7 +23,6 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QShortcut>
-#include <QSpinBox>
 #include <QThread>
 #include <qwt_plot_zoomer.h>
 
@@ -92,7 +91,6 @@ MainWindow::MainWindow(QWidget* parent)
 {
     qRegisterMetaType<QHostAddress>("QHostAddress");
     qRegisterMetaType<EventData>("EventData");
-    registerDataPathMetaTypes();
 
     ui->setupUi(this);
     setUpStatusBar();
@@ -197,10 +195,7 @@ void MainWindow::restoreWindowSettings()
     currentProgram.type = settings.selectedProgramType;
     currentProgram.index = settings.selectedProgramIndex;
     currentInterface.type = settings.selectedInterface;
-    // The box keeps the interval within its range; a change of the value
-    // shown reaches the dialog's handler, which saves it.
-    if (auto* intervalBox = fileReaderDialog->findChild<QSpinBox*>("spinBoxInterval"))
-        intervalBox->setValue(settings.playbackInterval);
+    fileReaderDialog->setPlaybackInterval(settings.playbackInterval);
     ui->actionADC_raw_data_signed->setChecked(settings.adcRawDataSigned);
     ui->actionDraw_relative_to_baseline->setChecked(settings.drawRelativeToBaseline);
     emit adcRawDataSignedUpdated(settings.adcRawDataSigned);

@@ -92,8 +92,9 @@ QString binaryMask(quint64 mask)
 } // namespace
 
 ADCAnalyzer::ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent)
-    : QObject(parent), m_sourceSemaphore(sourceSemaphore), m_writerSemaphore(writerSemaphore)
+    : QObject(parent), m_sourceSemaphore(sourceSemaphore)
 {
+    Q_UNUSED(writerSemaphore); // the output writer's flow control; decoding takes none of it
     registerDataPathMetaTypes();
     keepFreedHeapForReuse();
 }
@@ -317,9 +318,7 @@ void ADCAnalyzer::decodeChannel(quint32 channel, const char* payload, quint32 wo
 
 void ADCAnalyzer::checkChannelMask() const
 {
-    quint64 seen = 0;
-    for (auto it = m_board.channels.cbegin(); it != m_board.channels.cend(); ++it)
-        seen |= quint64(1) << (it.key() % 64);
+    const quint64 seen = channelMask(m_board);
     if (seen != m_adcChMask)
         throw FormatError{QStringLiteral("Format error: Got channel events (%1) doesn't correspont to adcChMask (%2)")
                               .arg(binaryMask(seen), binaryMask(m_adcChMask))};

@@ -9,6 +9,7 @@
 // samples reuse memory instead of faulting fresh pages in each time.
 
 #include "datapath/EventData.h"
+#include "datapath/StreamFormat.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -21,10 +22,9 @@ class QSemaphore;
 class ADCAnalyzer : public QObject {
     Q_OBJECT
 public:
-    // Largest accepted declared length of an event or auxiliary record
-    // (256 MiB). A larger length is a format error, so a corrupt length
+    // A larger declared record length is a format error, so a corrupt length
     // field cannot make the pending buffer grow without end.
-    static constexpr quint32 MaxRecordLength = 256u * 1024u * 1024u;
+    static constexpr quint32 MaxRecordLength = StreamFormat::MaxRecordLength;
     // The pending buffer keeps at most this capacity between blocks.
     static constexpr int RetainedBufferCapacity = 64 * 1024 * 1024;
     // history is emptied once it holds more boards than this.
@@ -69,7 +69,6 @@ private:
     void dropConsumedBytes();
 
     QSemaphore* m_sourceSemaphore;
-    QSemaphore* m_writerSemaphore; // held for the output writer's flow control, unused here
 
     QByteArray m_buffer; // received bytes not yet consumed
     int m_readPos = 0;   // offsets into m_buffer

@@ -45,6 +45,15 @@ struct EventData {
     QMap<quint32, DeviceEvent> devices;
 };
 
+// The adcChMask a board's channels make: bit (key mod 64) per channel.
+inline quint64 channelMask(const DeviceEvent& board)
+{
+    quint64 mask = 0;
+    for (auto it = board.channels.cbegin(); it != board.channels.cend(); ++it)
+        mask |= quint64(1) << (it.key() % 64);
+    return mask;
+}
+
 // Several events of one board.
 struct DeviceData {
     quint32 serial = 0;

@@ -61,7 +61,7 @@ void appendDevice(QByteArray& out, const DeviceEvent& board, bool adcSigned)
     const int start = out.size();
     const quint8 type = board.deviceType ? quint8(board.deviceType) : EventEncoder::DefaultDeviceType;
     appendDeviceHeader(out, board.serial, 0, type);
-    appendBoardHeaderBlock(out, board.timeHigh, board.timeFlags, board.timeLow, EventEncoder::channelMask(board));
+    appendBoardHeaderBlock(out, board.timeHigh, board.timeFlags, board.timeLow, channelMask(board));
     for (auto it = board.channels.cbegin(); it != board.channels.cend(); ++it)
         appendChannelBlock(out, quint32(it.key()), it->time, it->samples, adcSigned);
     const quint32 length = quint32(out.size() - start - DeviceHeaderSize);
@@ -88,14 +88,6 @@ quint16 EventEncoder::sampleCode(double value, bool adcSigned)
     const double clamped = std::fmin(32767.0, std::fmax(-32768.0, std::nearbyint(value)));
     const quint16 code = quint16(qint16(clamped));
     return adcSigned ? code : quint16(code ^ 0x8000u);
-}
-
-quint64 EventEncoder::channelMask(const DeviceEvent& board)
-{
-    quint64 mask = 0;
-    for (auto it = board.channels.cbegin(); it != board.channels.cend(); ++it)
-        mask |= quint64(1) << (it.key() % 64);
-    return mask;
 }
 
 void EventEncoder::appendEvent(QByteArray& out, const EventData& event, bool adcSigned)
@@ -172,12 +164,5 @@ QByteArray EventEncoder::boardHeaderBlock(quint32 timeHigh, quint32 timeFlags, q
 {
     QByteArray out;
     appendBoardHeaderBlock(out, timeHigh, timeFlags, timeLow, adcChMask);
-    return out;
-}
-
-QByteArray EventEncoder::channelBlock(quint32 channel, quint64 time, const QVector<double>& samples, bool adcSigned)
-{
-    QByteArray out;
-    appendChannelBlock(out, channel, time, samples, adcSigned);
     return out;
 }

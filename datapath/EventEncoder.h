@@ -21,8 +21,6 @@ public:
 
     // One board's device record as encodeEvent writes it.
     static QByteArray encodeDevice(const DeviceEvent& board, bool adcSigned = true);
-    // The mask a board header block declares for these channels (bit ch mod 64).
-    static quint64 channelMask(const DeviceEvent& board);
 
     // Records with raw payloads.
     static QByteArray eventRecord(quint32 evNum, const QByteArray& payload);
@@ -35,12 +33,9 @@ public:
     // payload of nimbusBlock must be a whole number of words.
     static QByteArray nimbusBlock(quint32 subtype, quint32 channel, const QByteArray& payload);
     static QByteArray boardHeaderBlock(quint32 timeHigh, quint32 timeFlags, quint32 timeLow, quint64 adcChMask);
-    // Samples are rounded and clamped to the 16-bit code range; an odd count
-    // is padded with one zero sample (the format holds two per word).
-    static QByteArray channelBlock(quint32 channel, quint64 time, const QVector<double>& samples,
-                                   bool adcSigned = true);
-
-    // The 16-bit code of a decoded sample value.
+    // The 16-bit code of a decoded sample value, rounded and clamped to the
+    // code range. (Channel blocks pad an odd sample count with one zero
+    // sample: the format holds two per word.)
     static quint16 sampleCode(double value, bool adcSigned);
 
     static void appendWord(QByteArray& out, quint32 word);

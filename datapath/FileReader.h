@@ -5,6 +5,8 @@
 // in ascending event-number order and passed on as raw blocks. The reader
 // lives in a worker thread of its own; every slot arrives queued.
 
+#include "datapath/StreamFormat.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
@@ -30,9 +32,8 @@ public:
     static constexpr qint64 CheckpointStep = 1000000;
     static constexpr int ProgressIntervalMs = 3000;
     static constexpr int EventSliceMs = 100;
-    // A record whose declared length exceeds this (the analyzer's own limit)
-    // is not loaded into memory.
-    static constexpr quint32 MaxRecordLength = 256u * 1024u * 1024u;
+    // A record whose declared length exceeds this is not loaded into memory.
+    static constexpr quint32 MaxRecordLength = StreamFormat::MaxRecordLength;
     // Bytes the scan reads at once when a header lies outside its window:
     // one page after a long step, more while records are small.
     static constexpr int HeaderWindowSize = 4096;

@@ -14,6 +14,10 @@ constexpr quint32 AUX_SYNC_WORD = 0x4A624A62;   // auxiliary record, skipped
 constexpr quint32 START_SYNC_WORD = 0x72617453; // "Star", known to the file map only
 constexpr quint32 STOP_SYNC_WORD = 0x706F7453;  // "Stop", known to the file map only
 
+// Largest accepted declared length of an event or auxiliary record (256 MiB):
+// a corrupt length field must not make a reader hold more than this.
+constexpr quint32 MaxRecordLength = 256u * 1024u * 1024u;
+
 constexpr int EventHeaderSize = 12;    // sync, length, evNum
 constexpr int AuxHeaderSize = 12;      // sync, length, spare word
 constexpr int StartStopHeaderSize = 8; // sync, length

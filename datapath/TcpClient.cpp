@@ -12,8 +12,8 @@ TcpClient::TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second, QObject* p
     , readRetryTimer(new QTimer(this))
     , statusTimer(new QTimer(this))
     , sourceSemaphore(sourceSemaphore)
-    , secondSemaphore(second)
 {
+    Q_UNUSED(second); // a second consumer's flow control; reading takes no permits of it
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
     socket->setReadBufferSize(ReadBufferSize);
 

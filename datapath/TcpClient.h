@@ -19,7 +19,7 @@ class TcpClient : public QObject {
 
 public:
     // sourceSemaphore: the flow-control semaphore shared with the analyzer.
-    // second: kept for a second consumer's flow control; not used for reading.
+    // second: a second consumer's flow control, accepted but not used for reading.
     explicit TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second = nullptr, QObject* parent = nullptr);
     ~TcpClient() override;
 
@@ -72,5 +72,4 @@ private:
     int attempts = 0;
     quint64 bytesReceived = 0;
     QSemaphore* sourceSemaphore;
-    [[maybe_unused]] QSemaphore* secondSemaphore; // stored for a second consumer; reading uses only the first
 };

@@ -1,6 +1,5 @@
 #include "tools/daqsim/FileEventSource.h"
 
-#include "datapath/ADCAnalyzer.h"
 #include "datapath/StreamFormat.h"
 
 #include <QDebug>
@@ -49,7 +48,7 @@ QByteArray FileEventSource::readRecord()
             m_file.seek(at + StartStopHeaderSize + length);
             continue;
         }
-        if ((magic != KEP_SYNC_WORD && magic != AUX_SYNC_WORD) || length > ADCAnalyzer::MaxRecordLength) {
+        if ((magic != KEP_SYNC_WORD && magic != AUX_SYNC_WORD) || length > StreamFormat::MaxRecordLength) {
             qWarning().noquote() << QStringLiteral(
                                         "%1: no record at offset %2 (word 0x%3, length %4); the replay stops there")
                                         .arg(m_file.fileName())

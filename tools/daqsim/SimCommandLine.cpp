@@ -1,6 +1,6 @@
 #include "tools/daqsim/SimCommandLine.h"
 
-#include "datapath/ADCAnalyzer.h"
+#include "datapath/StreamFormat.h"
 
 #include <QFile>
 
@@ -186,7 +186,7 @@ bool SimCommandLine::readStream()
     if (g.samples % 2 != 0)
         return fail(QStringLiteral("--samples must be even (two samples per stream word)"));
     const quint64 eventLength = quint64(g.boards) * boardBytes(g);
-    if (boardBytes(g) - 8 > 0xFFFFFF || eventLength > ADCAnalyzer::MaxRecordLength)
+    if (boardBytes(g) - 8 > 0xFFFFFF || eventLength > StreamFormat::MaxRecordLength)
         return fail(QStringLiteral("events of %1 boards x %2 channels x %3 samples are too large for the stream format")
                         .arg(g.boards)
                         .arg(g.channels)
