@@ -1,8 +1,6 @@
-// The main window against real simulated acquisition programs (ravel-daq-sim
-// child processes) in the private network namespace: a saved choice resumed
-// when the program announces itself and drawn at the thinned rate, a port
-// move, a killed program coming back, and the choice through the source
-// program dialog followed by a disconnect or a file source.
+// The main window against real ravel-daq-sim child processes: a saved choice
+// resumed and drawn thinned, a port move, a killed program coming back, and the
+// source program dialog followed by a disconnect or a file source.
 #include "pnp/AddPnpDialog.h"
 #include "tests/tools/SimProcess.h"
 
@@ -18,29 +16,20 @@
 namespace {
 
 constexpr int LiveTimeoutMs = 30000;
-constexpr quint32 FileSerial = 0x00F1E5E1; // unlike any serial the simulator sends
-
-struct Draw {
-    qint64 atMs;
-    quint32 evNum;
-};
 
 class MainWindowLiveTest : public MainWindowFixture {
 protected:
-    // A program index no other test of the namespace announces.
-    static QString uniqueIndex(const char* tag) { return QString::number(QCoreApplication::applicationPid()) + tag; }
-
-    // Small events at 20 per second: ten times what the window draws.
-    static std::unique_ptr<SimProcess> startSim(const QString& type, const QString& index, const QString& name,
-                                                const QStringList& more = {})
+    // Small events at 20 per second, ten times what the window draws, under a
+    // program index no other test of the namespace announces.
+    static std::unique_ptr<SimProcess> startSim(const QString& type, const char* tag, const QStringList& more = {})
     {
         auto sim = std::make_unique<SimProcess>();
-        EXPECT_TRUE(sim->start(QStringList{"--type", type, "--index", index, "--name", name, "--boards", "1",
-                                           "--channels", "8", "--samples", "256", "--rate", "20"}
-                               + more))
-            << "ravel-daq-sim did not start";
+        EXPECT_TRUE(sim->start(QStringList{"--type", type, "--index", index(tag), "--name", QString("sim ") + tag,
+                                           "--boards", "1", "--channels", "8", "--samples", "256", "--rate", "20"}
+                               + more));
         return sim;
     }
+    static QString index(const char* tag) { return QString::number(QCoreApplication::applicationPid()) + tag; }
 
     // Waits for "[MW] change interface from FROM to HOST:TO"; returns HOST.
     QString waitForInterfaceChange(const QString& from, quint16 to)
@@ -49,24 +38,16 @@ protected:
                                           .arg(QRegularExpression::escape(from))
                                           .arg(to));
         EXPECT_TRUE(waitUntil([&] { return !logs.filter(line).isEmpty(); }, LiveTimeoutMs))
-            << "no " << line.pattern().toStdString() << " among:\n"
+            << line.pattern().toStdString() << " not among:\n"
             << logs.join('\n').toStdString();
         return line.match(logs.filter(line).value(0)).captured(1);
     }
 
-    quint64 tcpBytes() const
+    // Connected (dark green), then this many further draws, as (ms, event
+    // number): draws are half a second apart, so polling misses none.
+    QVector<std::pair<qint64, quint32>> waitForDraws(int count = 2)
     {
-        const QString text = part("tcpStatusLabel")->text();
-        const QRegularExpressionMatch match = QRegularExpression("^tcp:(\\d+) bytes$").match(text);
-        EXPECT_TRUE(match.hasMatch()) << text.toStdString();
-        return match.captured(1).toULongLong();
-    }
-
-    // Connected (dark green), then this many further draws, noted by the event
-    // label they set: draws are half a second apart, so polling misses none.
-    QVector<Draw> waitForDraws(int count = 2)
-    {
-        QVector<Draw> draws;
+        QVector<std::pair<qint64, quint32>> draws;
         EXPECT_TRUE(waitUntil([&] { return sourceStyle() == Connected; }, LiveTimeoutMs));
         QElapsedTimer clock;
         clock.start();
@@ -102,7 +83,7 @@ protected:
         return waitUntil(
             [&] {
                 if (connectAction->isEnabled())
-                    connectAction->trigger();
+                    connectAction->trigger(); // returns once the dialog is answered
                 return picked;
             },
             LiveTimeoutMs);
@@ -111,26 +92,19 @@ protected:
 
 TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDiesAndComesBack)
 {
-    const QString index = uniqueIndex("m");
-    auto sim = startSim("Nimbus", index, "moving sim");
-    saveChoice("Nimbus", index);
+    auto sim = startSim("Nimbus", "m");
+    saveChoice("Nimbus", index("m"));
     openWindow();
-    EXPECT_EQ(sourceText(), "Nimbus #" + index + " (Monitor output data flow:0)");
-    EXPECT_EQ(sourceStyle(), NotConnected);
-    // Endpoint unknown until the program is seen: an empty old host, port 0.
+    EXPECT_EQ(sourceText(), "Nimbus #" + index("m") + " (Monitor output data flow:0)");
     const quint16 firstPort = sim->port();
-    const QString host = waitForInterfaceChange(":0", firstPort);
-    // Five draws: four gaps of at least half a second (polling may see one
-    // late and the next on time), while the program sends 20 events a second.
-    const QVector<Draw> draws = waitForDraws(5);
+    const QString host = waitForInterfaceChange(":0", firstPort); // unknown until the program is seen
+    // Four gaps of at least half a second (polling may see one late, the next on time).
+    const auto draws = waitForDraws(5);
     ASSERT_EQ(draws.size(), 5);
-    ASSERT_TRUE(sim->waitForLine("client connected: "));
-    EXPECT_GE(draws.last().atMs - draws.first().atMs, 4 * MainWindow::LiveDrawIntervalMs - 100);
-    EXPECT_GT(draws.last().evNum - draws.first().evNum, 8u) << "events were not thinned";
-    const quint64 bytes = tcpBytes(); // the byte counter runs with the stream
-    EXPECT_GT(bytes, 0u);
-    ASSERT_EVENTUALLY(tcpBytes() > bytes, LiveTimeoutMs);
-    EXPECT_EQ(logs.size(), 1) << logs.join('\n').toStdString();
+    EXPECT_GE(draws.last().first - draws.first().first, 4 * MainWindow::LiveDrawIntervalMs - 100);
+    EXPECT_GT(draws.last().second - draws.first().second, 8u) << "events were not thinned";
+    const QString bytes = part("tcpStatusLabel")->text();
+    EXPECT_TRUE(QRegularExpression("^tcp:[1-9]\\d* bytes$").match(bytes).hasMatch()) << bytes.toStdString();
 
     // A move drops the connection and announces the new port.
     sim->command("move");
@@ -140,79 +114,51 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     ASSERT_TRUE(waitUntil([&] { return sim->lines().filter("client connected: ").size() == 2; }, LiveTimeoutMs));
     waitForDraws();
 
-    // Killed: no close message, the connection is refused from then on. The
-    // first refusal is reported once, retried after 1 s, then every 5 s.
+    // Killed: no close message, the connection is refused from then on; the
+    // first refusal is reported once.
     MessageLog messages;
     const auto refusals = [&] { return messages.texts(QtDebugMsg).count("The connection was refused by the peer"); };
     sim->process.kill();
     ASSERT_TRUE(sim->process.waitForFinished(LiveTimeoutMs));
     ASSERT_TRUE(waitUntil([&] { return refusals() >= 2; }, LiveTimeoutMs));
     EXPECT_EQ(sourceStyle(), NotConnected);
-    QElapsedTimer slowRetry;
-    slowRetry.start();
-    ASSERT_TRUE(waitUntil([&] { return refusals() >= 3; }, LiveTimeoutMs));
-    EXPECT_GE(slowRetry.elapsed(), 3000) << "retried too soon after the second refusal";
-    EXPECT_EQ(messages.texts(QtDebugMsg).count(QString("TcpClient can't connect to %1:%2").arg(host).arg(movedPort)),
-              1);
+    EXPECT_EQ(messages.count(QString("TcpClient can't connect to %1:%2").arg(host).arg(movedPort)), 1);
 
-    // Back on the same port: found by the next retry, nothing announced
-    // changes the endpoint.
-    const int logsBefore = logs.size();
-    sim = startSim("Nimbus", index, "moving sim", {"--port", QString::number(movedPort)});
+    // Back on the same port: found by the next retry.
+    sim = startSim("Nimbus", "m", {"--port", QString::number(movedPort)});
     QElapsedTimer back;
     back.start();
     ASSERT_EVENTUALLY_EQ(sourceStyle(), QString(Connected), LiveTimeoutMs);
     EXPECT_LT(back.elapsed(), 12000);
     waitForDraws();
-    EXPECT_EQ(logs.size(), logsBefore) << logs.join('\n').toStdString();
 }
 
 TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherDroppedForAFile)
 {
-    const QString nimbusIndex = uniqueIndex("a");
-    const QString qolIndex = uniqueIndex("b");
-    auto nimbus = startSim("Nimbus", nimbusIndex, "sim A");
-    auto qol = startSim("Qol", qolIndex, "sim B");
+    auto nimbus = startSim("Nimbus", "a");
+    auto qol = startSim("Qol", "b");
     openWindow();
 
-    ASSERT_TRUE(chooseInDialog("Qol", qolIndex));
-    ASSERT_EQ(logs.size(), 2) << logs.join('\n').toStdString();
-    EXPECT_EQ(logs[0], "[MW] change source from  # to sim B (Monitor output data flow)");
+    ASSERT_TRUE(chooseInDialog("Qol", index("b")));
+    EXPECT_EQ(logs.value(0), "[MW] change source from  # to sim b (Monitor output data flow)");
     QString host = waitForInterfaceChange(":0", qol->port());
-    EXPECT_EQ(sourceText(), "sim B (Monitor output data flow:0)");
     waitForDraws();
-    EXPECT_TRUE(qol->waitForLine("client connected: "));
-    EXPECT_TRUE(nimbus->lines().filter("client connected: ").isEmpty());
-    QSettings stored;
-    EXPECT_EQ(stored.value("SelectedProgram/type").toString() + stored.value("SelectedProgram/index").toString()
-                  + stored.value("SelectedProgram/interface").toString(),
-              "Qol" + qolIndex + "Monitor output data flow");
 
     action("actionDisconnect_from_program")->trigger();
     EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(qol->port()));
     EXPECT_EQ(sourceText(), "no connection");
-    EXPECT_FALSE(action("actionDisconnect_from_program")->isEnabled());
-    stored.sync();
-    for (const char* key : {"SelectedProgram/type", "SelectedProgram/index", "SelectedProgram/interface"})
-        EXPECT_EQ(stored.value(key).toString(), "") << key;
-    // The client takes no new endpoint, the null one included, while its
-    // connection is up: the bytes keep coming until the program drops it.
-    const quint64 bytes = tcpBytes();
-    ASSERT_EVENTUALLY(tcpBytes() > bytes, LiveTimeoutMs);
-    EXPECT_TRUE(qol->lines().filter("client finished: ").isEmpty());
+    EXPECT_EQ(QSettings().value("SelectedProgram/type").toString(), "");
 
     // That program gone, the other one is chosen; a file chosen while
     // connected to it drops it.
     qol->process.kill();
     ASSERT_TRUE(qol->process.waitForFinished(LiveTimeoutMs));
-    ASSERT_TRUE(chooseInDialog("Nimbus", nimbusIndex));
+    ASSERT_TRUE(chooseInDialog("Nimbus", index("a")));
     host = waitForInterfaceChange(":0", nimbus->port());
     waitForDraws();
     action("actionSet_source_file")->trigger();
-    EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(nimbus->port()));
-    EXPECT_EQ(sourceText(), "no connection");
-    EXPECT_EQ(QSettings().value("SelectedProgram/type").toString(), "");
+    constexpr quint32 FileSerial = 0x00F1E5E1; // unlike any serial the simulator sends
     writeDataFile(3, 1, 4, 64, FileSerial);
     emit dialog->fileNameUpdated(dataFile);
     auto* selector = part<QComboBox>("comboBoxSerial");

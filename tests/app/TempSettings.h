@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -17,8 +16,7 @@ public:
     QString folder() const { return dir.path(); }
     QString filePath() const { return dir.filePath("Kelvane Electronics/Ravel-Viewer.conf"); }
 
-    // Writes a file of the folder (or the settings file, as an operator's
-    // editor would); returns its path.
+    // Writes a file of the folder (or the settings file itself); returns its path.
     QString write(const QString& path, const QByteArray& bytes) const
     {
         QFile file(QDir(dir.path()).filePath(path));

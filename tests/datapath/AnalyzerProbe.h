@@ -28,14 +28,13 @@ public:
     // Feeds the stream whole, or in blocks of blockSize bytes.
     void feed(const QByteArray& stream, int blockSize = 0)
     {
-        const int size = blockSize > 0 ? blockSize : qMax(1, stream.size());
-        int at = 0;
-        do {
+        for (int at = 0, fed = blocks.isEmpty() ? 0 : blocks.last().fedUpTo; at < qMax(1, stream.size());) {
             const int before = logs.size();
-            analyzer.dataAccuired(stream.mid(at, size));
-            fed += stream.mid(at, size).size();
-            blocks.append({fed, logs.size() - before, positions.size()});
-        } while ((at += size) < stream.size());
+            const QByteArray block = stream.mid(at, blockSize > 0 ? blockSize : stream.size());
+            analyzer.dataAccuired(block);
+            at += qMax(1, block.size());
+            blocks.append({fed += block.size(), logs.size() - before, positions.size()});
+        }
     }
 
     QSemaphore semaphore;
@@ -44,5 +43,4 @@ public:
     QStringList logs;
     QMap<quint32, quint32> positions;
     QVector<Block> blocks;
-    int fed = 0;
 };

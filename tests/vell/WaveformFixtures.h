@@ -25,16 +25,12 @@ inline std::vector<WaveformData> realisticEvent(quint64 seed, int samples, int c
     options.boards = 1;
     options.channels = channels;
     options.samples = samples;
-    SampleGenerator generator(options);
-    const EventData event = generator.nextEvent();
+    const EventData event = SampleGenerator(options).nextEvent();
     std::vector<WaveformData> list;
-    for (const DeviceEvent& board : event.devices) {
-        for (const ChannelData& channel : board.channels) {
-            const std::vector<double> values(channel.samples.cbegin(), channel.samples.cend());
-            const std::string name = std::to_string(board.serial) + ":" + std::to_string(channel.ch);
-            list.emplace_back(values, name, channel.ch);
-        }
-    }
+    for (const DeviceEvent& board : event.devices)
+        for (const ChannelData& channel : board.channels)
+            list.emplace_back(std::vector<double>(channel.samples.cbegin(), channel.samples.cend()),
+                              std::to_string(board.serial) + ":" + std::to_string(channel.ch), channel.ch);
     return list;
 }
 
@@ -49,28 +45,19 @@ public:
         auto* legend = new QwtLegend;
         legend->setDefaultItemMode(QwtLegendData::Checkable);
         insertLegend(legend, QwtPlot::RightLegend, -1.0);
-        setAxisAutoScale(QwtPlot::yLeft);
-        setAxisAutoScale(QwtPlot::xBottom);
     }
 
     void setData(const std::vector<WaveformData>& list)
     {
         setAutoReplot(false);
-        for (size_t i = 0; i < list.size(); ++i) {
-            const WaveformData& record = list[i];
-            if (i >= curves_.size()) {
-                curves_.push_back(new QwtPlotCurve(QString::fromStdString(record.name)));
-                curves_.back()->setPen(QPen(QBrush(palette_[record.channel % palette_.size()]), 2.0, Qt::SolidLine,
-                                            Qt::SquareCap, Qt::BevelJoin));
-                curves_.back()->attach(this);
-            }
-            QVector<double> xs, ys;
-            for (const QPointF& p : record.points) {
-                xs.append(p.x());
-                ys.append(p.y());
-            }
-            curves_[i]->setSamples(xs, ys);
+        for (size_t i = curves_.size(); i < list.size(); ++i) {
+            curves_.push_back(new QwtPlotCurve(QString::fromStdString(list[i].name)));
+            curves_.back()->setPen(QPen(QBrush(palette_[list[i].channel % palette_.size()]), 2.0, Qt::SolidLine,
+                                        Qt::SquareCap, Qt::BevelJoin));
+            curves_.back()->attach(this);
         }
+        for (size_t i = 0; i < list.size(); ++i)
+            curves_[i]->setSamples(QVector<QPointF>(list[i].points.cbegin(), list[i].points.cend()));
         replot();
     }
 
