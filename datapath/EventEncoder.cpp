@@ -160,6 +160,20 @@ QByteArray EventEncoder::nimbusBlock(quint32 subtype, quint32 channel, const QBy
     return out + payload;
 }
 
+QString EventEncoder::dimensionsError(int boards, int channels, int samples)
+{
+    if (samples % 2 != 0)
+        return QStringLiteral("--samples must be even (two samples per stream word)");
+    const quint64 board = encodedBoardSize(quint64(channels), quint64(samples));
+    if (board - StreamFormat::DeviceHeaderSize > 0xFFFFFF
+        || quint64(boards) * board > StreamFormat::MaxRecordLength) // the event's length field
+        return QStringLiteral("events of %1 boards x %2 channels x %3 samples are too large for the stream format")
+            .arg(boards)
+            .arg(channels)
+            .arg(samples);
+    return QString();
+}
+
 QByteArray EventEncoder::boardHeaderBlock(quint32 timeHigh, quint32 timeFlags, quint32 timeLow, quint64 adcChMask)
 {
     QByteArray out;

@@ -5,8 +5,10 @@
 // caller build damaged or unusual records byte by byte.
 
 #include "datapath/EventData.h"
+#include "datapath/StreamFormat.h"
 
 #include <QByteArray>
+#include <QString>
 
 class EventEncoder {
 public:
@@ -18,6 +20,19 @@ public:
     // waveform block per channel in ascending channel order.
     static QByteArray encodeEvent(const EventData& event, bool adcSigned = true);
     static void appendEvent(QByteArray& out, const EventData& event, bool adcSigned = true);
+
+    // Stream bytes of one board's device record as encodeEvent writes it for
+    // `channels` channels of `samples` (even) samples each.
+    static constexpr quint64 encodedBoardSize(quint64 channels, quint64 samples)
+    {
+        using namespace StreamFormat;
+        return DeviceHeaderSize + NimbusHeaderSize + BoardHeaderPayloadSize
+               + channels * (NimbusHeaderSize + ChannelBlockMinPayloadSize + 2 * samples);
+    }
+    // Empty when generated events of these dimensions fit the stream format
+    // (an even sample count, the 24-bit device length and the record length
+    // limit), else the reason for an operator.
+    static QString dimensionsError(int boards, int channels, int samples);
 
     // One board's device record as encodeEvent writes it.
     static QByteArray encodeDevice(const DeviceEvent& board, bool adcSigned = true);

@@ -15,6 +15,7 @@
 // what each stage sustains with a core of its own, whatever else the machine
 // runs at the time.
 #include "datapath/ADCAnalyzer.h"
+#include "datapath/EventEncoder.h"
 #include "datapath/TcpClient.h"
 #include "tests/tools/SimProcess.h"
 
@@ -38,7 +39,8 @@ constexpr int Boards = 2;
 constexpr int Channels = 64;
 constexpr int Samples = 1024;
 constexpr int Permits = 50;
-constexpr qint64 RecordBytes = 12 + Boards * (8 + 20 + Channels * (12 + 2 * Samples));
+constexpr qint64 RecordBytes =
+    StreamFormat::EventHeaderSize + Boards * EventEncoder::encodedBoardSize(Channels, Samples);
 
 // A /proc status field in KiB ("VmHWM", "VmRSS") of this process or another.
 double statusMB(const QString& process, const char* field)

@@ -1,6 +1,6 @@
 #include "tools/daqsim/SimCommandLine.h"
 
-#include "datapath/StreamFormat.h"
+#include "datapath/EventEncoder.h"
 
 #include <QFile>
 
@@ -10,13 +10,6 @@
 namespace {
 
 constexpr quint64 MaxPoolBytes = quint64(256) * 1024 * 1024;
-
-// Encoded size of one generated board: device header, board header block and
-// one block per channel.
-quint64 boardBytes(const SampleGenerator::Options& g)
-{
-    return 8 + 20 + quint64(g.channels) * (12 + 2 * quint64(g.samples));
-}
 
 QString interfaceTypeFromArgument(const QString& value)
 {
@@ -183,14 +176,10 @@ bool SimCommandLine::readStream()
         || !readNumber<quint64>("events", 0, std::numeric_limits<quint32>::max(), o.events)
         || !readNumber<double>("rate", 0, 1e7, o.rate))
         return false;
-    if (g.samples % 2 != 0)
-        return fail(QStringLiteral("--samples must be even (two samples per stream word)"));
-    const quint64 eventLength = quint64(g.boards) * boardBytes(g);
-    if (boardBytes(g) - 8 > 0xFFFFFF || eventLength > StreamFormat::MaxRecordLength)
-        return fail(QStringLiteral("events of %1 boards x %2 channels x %3 samples are too large for the stream format")
-                        .arg(g.boards)
-                        .arg(g.channels)
-                        .arg(g.samples));
+    const QString dimensionsError = EventEncoder::dimensionsError(g.boards, g.channels, g.samples);
+    if (!dimensionsError.isEmpty())
+        return fail(dimensionsError);
+    const quint64 eventLength = quint64(g.boards) * EventEncoder::encodedBoardSize(g.channels, g.samples);
     if (quint64(o.pool) * eventLength > MaxPoolBytes)
         return fail(
             QStringLiteral("--pool of %1 such events would take more than %2 MiB").arg(o.pool).arg(MaxPoolBytes >> 20));

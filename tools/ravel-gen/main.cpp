@@ -72,8 +72,9 @@ int main(int argc, char** argv)
         || !readNumber(args, {"events", 0, 100000000}, events) || !readNumber(args, {"boards", 0, 1000}, boards)
         || !readNumber(args, {"channels", 0, 64}, channels) || !readNumber(args, {"samples", 0, 100000}, samples))
         return ExitUsage;
-    if (samples % 2 != 0)
-        return CommandLine::usageError(args, "--samples must be even (two samples per stream word)");
+    const QString dimensionsError = EventEncoder::dimensionsError(int(boards), int(channels), int(samples));
+    if (!dimensionsError.isEmpty())
+        return CommandLine::usageError(args, dimensionsError);
 
     SampleGenerator::Options options;
     options.seed = quint64(seed);
