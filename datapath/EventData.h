@@ -4,6 +4,8 @@
 // copying an event into a queued signal, the analyzer's history or the main
 // window shares the sample vectors instead of copying them.
 
+#include "datapath/ChannelFeatures.h"
+
 #include <QMap>
 #include <QMetaType>
 #include <QVector>
@@ -18,6 +20,7 @@ struct ChannelData {
     quint16 spare16 = 0;     // spare fields, never filled by the decoder
     quint32 spare32a = 0;
     quint32 spare32b = 0;
+    ChannelFeatures features; // derived from samples by the analyzer; not part of equality
 };
 
 // A 16-byte TDC hit; TDC blocks are not decoded yet, so nothing creates one.
