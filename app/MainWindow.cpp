@@ -13,11 +13,14 @@
 #include "pnp/PNPServer.h"
 #include "pnp/ProgramType.h"
 #include "ui_MainWindow.h"
+#include "vell/PlotExporter.h"
 #include "vell/WaveformData.h"
 #include "vell/WaveformPlot.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -124,6 +127,9 @@ void MainWindow::setUpStatusBar()
     ui->statusBar->addWidget(tcpStatusLabel, 5);
     ui->statusBar->addWidget(eventLabel, 5);
     ui->statusBar->addPermanentWidget(sourceLabel, 0);
+    outputLabel = new QLabel(this);
+    outputLabel->setObjectName("outputLabel");
+    ui->statusBar->addPermanentWidget(outputLabel, 0);
 }
 
 // Made while every object still lives in the main thread; the connections
@@ -135,6 +141,8 @@ void MainWindow::connectWorkers()
     connect(this, &MainWindow::dataSourceUpdated, analyzer, &ADCAnalyzer::dataSourceUpdated);
     connect(fileReader, &FileReader::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, rootWriter.get(), &RootWriter::decodeData);
+    connect(rootWriter.get(), &RootWriter::addLog, logDialog, &LogDialog::addLog);
+    connect(rootWriter.get(), &RootWriter::outputStatusUpdated, this, &MainWindow::outputStatusUpdated);
     connect(analyzer, &ADCAnalyzer::eventDataUpdated, this, &MainWindow::showWaveform);
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, ui->widgetHistMngr, &HistMngrWidget::dataUpdated);
     connect(analyzer, &QObject::destroyed, analyzerThread, &QThread::quit);
@@ -287,6 +295,38 @@ void MainWindow::fileNameUpdated(QString dir)
     settings.saveSettings();
     fromFile = true;
     emit dataSourceUpdated(true);
+}
+
+// Cancelling the dialog gives an empty name, which closes the log.
+void MainWindow::on_actionOutput_triggered()
+{
+    const QString name =
+        QFileDialog::getSaveFileName(this, "Output...", rootWriter->fileName(), "CSV files (*.csv);;All files (*)");
+    rootWriter->setFileName(name);
+    if (!name.isEmpty() && !rootWriter->isOpen())
+        emit addLog(QString("[MW] can't open feature log %1").arg(name));
+}
+
+void MainWindow::outputStatusUpdated(const QString& fileName, qint64 lines)
+{
+    outputLabel->setText(fileName.isEmpty()
+                             ? QString()
+                             : QString("Feature log %1: %2 lines").arg(QFileInfo(fileName).fileName()).arg(lines));
+    outputLabel->setToolTip(fileName);
+}
+
+// The plot of the tab on screen: the waveform plot or the histogram.
+void MainWindow::on_actionSave_plot_as_triggered()
+{
+    auto* plot = ui->tabWidget->currentWidget()->findChild<QwtPlot*>();
+    if (!plot)
+        return;
+    const QString name = QFileDialog::getSaveFileName(this, "Save plot as...", QString(), PlotExporter::fileFilter());
+    if (name.isEmpty())
+        return;
+    const QString error = PlotExporter::save(plot, name);
+    emit addLog(error.isEmpty() ? QString("[MW] plot saved to %1").arg(name)
+                                : QString("[MW] can't save plot: %1").arg(error));
 }
 
 void MainWindow::showWaveform(EventData data)

@@ -79,6 +79,9 @@ private slots:
     void on_actionSet_source_file_triggered();
     void on_actionAbout_triggered();
     void fileNameUpdated(QString dir);
+    void on_actionOutput_triggered();
+    void on_actionSave_plot_as_triggered();
+    void outputStatusUpdated(const QString& fileName, qint64 lines);
 
     void showWaveform(EventData data);
     void on_comboBoxSerial_currentIndexChanged(int index);
@@ -146,4 +149,6 @@ private:
     EventData lastEvent;
     QMap<quint32, QMap<int, int>> baselines;
     bool fromFile = false;
+    // Feature log file and lines written, in the status line while logging.
+    QLabel* outputLabel = nullptr;
 };

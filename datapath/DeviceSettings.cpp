@@ -9,6 +9,8 @@ const char* const DeviceSettings::StoreApplication = "Ravel";
 
 namespace {
 
+const QString BaselinePrefix = QStringLiteral("baseline.");
+
 // A present key whose value is not a number keeps the current value.
 int readInt(const QSettings& settings, const QString& key, int current)
 {
@@ -99,6 +101,14 @@ void DeviceSettings::loadFromStore()
     load(settings);
 }
 
+void DeviceSettings::saveBaselines(QSettings& settings, const QMap<int, int>& baselines) const
+{
+    settings.beginGroup(groupName());
+    for (auto it = baselines.cbegin(); it != baselines.cend(); ++it)
+        settings.setValue(BaselinePrefix + QString::number(it.key()), it.value());
+    settings.endGroup();
+}
+
 void DeviceSettings::load(QSettings& settings)
 {
     if (type_ == 0 || serial_ == 0)
@@ -146,11 +156,10 @@ void DeviceSettings::loadScalars(const QSettings& settings)
 // a decimal number are ignored.
 void DeviceSettings::loadBaselines(QSettings& settings)
 {
-    const QString prefix = "baseline.";
     for (const QString& key : settings.childKeys()) {
-        if (!key.startsWith(prefix))
+        if (!key.startsWith(BaselinePrefix))
             continue;
-        const QString channelText = key.mid(prefix.size());
+        const QString channelText = key.mid(BaselinePrefix.size());
         bool channelOk = false;
         const int channel = isDecimal(channelText) ? channelText.toInt(&channelOk) : 0;
         bool valueOk = false;

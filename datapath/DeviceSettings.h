@@ -3,7 +3,8 @@
 // keeps it in the board settings store (INI settings of application "Ravel"):
 // per-channel switches, thresholds and baselines, readout window, amplifier
 // DAC and on-board processing settings. The viewer only loads it and uses the
-// baselines; the other values are kept as read.
+// baselines; the other values are kept as read. ravel-baselines writes the
+// baselines it measures back.
 
 #include <QMap>
 #include <QString>
@@ -37,6 +38,9 @@ public:
     // Loads from the user's board settings store (INI format, user scope,
     // the application's organisation, application "Ravel").
     void loadFromStore();
+    // Writes "baseline.<channel>" keys into the board's group of a store
+    // positioned at its root; other keys of the group stay as they are.
+    void saveBaselines(QSettings& settings, const QMap<int, int>& baselines) const;
 
     // Per-channel values, keyed by channel number.
     const QMap<int, bool>& channelEnabled() const { return enabled_; }

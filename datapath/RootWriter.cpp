@@ -1,54 +1,86 @@
 #include "datapath/RootWriter.h"
 
+#include "datapath/FeatureLogFormat.h"
+
 #include <QDebug>
-#include <QFile>
 #include <QSemaphore>
-#include <QTextStream>
 #include <QTimer>
 
 RootWriter::RootWriter(QSemaphore* semaphore, QObject* parent)
-    : QObject(parent), file(new QFile), semaphore(semaphore), timer(new QTimer(this))
+    : QObject(parent), semaphore(semaphore), timer(new QTimer(this))
 {
     connect(timer, &QTimer::timeout, this, &RootWriter::tett);
-    timer->start(500);
+    timer->start(FlushIntervalMs);
 }
 
 RootWriter::~RootWriter()
 {
     flushFile();
-    delete stream;
-    delete file;
 }
 
 void RootWriter::setFileName(const QString& str)
 {
-    if (file->isOpen())
-        file->close();
-    file->setFileName(str);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        qCritical().noquote() << "Can't open data file:" << str;
-        return;
+    if (isOpen())
+        close();
+    if (!str.isEmpty()) {
+        file.setFileName(str);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            qDebug().noquote() << "Data file opened:" << str;
+            write(FeatureLogFormat::header());
+        } else {
+            qCritical().noquote() << "Can't open data file:" << str;
+        }
     }
-    if (!stream)
-        stream = new QTextStream;
-    stream->setDevice(file);
-    qDebug().noquote() << "Data file opened:" << str;
+    emit outputStatusUpdated(fileName(), lines);
 }
 
 void RootWriter::decodeData(const DeviceData& dd)
 {
-    Q_UNUSED(dd)
+    if (isOpen()) {
+        lineBuffer.clear();
+        int added = 0;
+        for (const DeviceEvent& board : dd.events)
+            added += FeatureLogFormat::appendBoard(lineBuffer, board);
+        write(lineBuffer);
+        if (isOpen())
+            lines += added;
+    }
     if (semaphore)
         semaphore->release();
 }
 
-void RootWriter::tett() {}
+void RootWriter::tett()
+{
+    if (!isOpen())
+        return;
+    flushFile();
+    emit outputStatusUpdated(fileName(), lines);
+}
 
 void RootWriter::flushFile()
 {
-    if (!file->isOpen())
-        return;
-    if (stream)
-        stream->flush();
-    file->flush();
+    if (isOpen() && !file.flush())
+        failWrite();
+}
+
+// QFile keeps a small buffer of its own, so most writes only copy.
+void RootWriter::write(const QByteArray& bytes)
+{
+    if (file.write(bytes) != bytes.size())
+        failWrite();
+}
+
+void RootWriter::failWrite()
+{
+    emit addLog(QString("Can't write data file: %1 (%2); it is closed").arg(file.fileName(), file.errorString()));
+    close();
+    emit outputStatusUpdated(QString(), lines);
+}
+
+// What is still buffered after a write error is dropped with the file.
+void RootWriter::close()
+{
+    file.close();
+    file.unsetError();
+    lines = 0;
 }

@@ -3,12 +3,14 @@
 //   ravel-dump FILE               summary
 //   ravel-dump --json FILE        one JSON object per line
 //   ravel-dump --csv FILE         samples as CSV
+//   ravel-dump --features FILE    channel features as the viewer's feature log
 // --stream feeds the file through streaming reads instead of record by record;
 // --unsigned decodes ADC raw data as unsigned codes.
 // Exit status: 0 success, 1 the file cannot be opened, 2 bad usage.
 #include "tools/CommandLine.h"
 #include "tools/ravel-dump/CsvOutput.h"
 #include "tools/ravel-dump/DumpSession.h"
+#include "tools/ravel-dump/FeatureOutput.h"
 #include "tools/ravel-dump/JsonOutput.h"
 #include "tools/ravel-dump/SummaryOutput.h"
 
@@ -32,7 +34,10 @@ const char* Description = "Decodes a Ravel data file with the viewer's file read
                           "  {\"fileMap\":{\"size\":Z,\"parsed\":P,\"records\":R,\"completed\":true|false}}\n"
                           "where completed is false when the scan stopped at a damaged record (P is\n"
                           "then the last scan progress reported). --csv prints the rows\n"
-                          "record,evNum,serial,channel,index,value and writes log lines to stderr.\n\n"
+                          "record,evNum,serial,channel,index,value and writes log lines to stderr.\n"
+                          "--features prints the viewer's feature log of the file, the CSV rows\n"
+                          "evNum,serial,type,channel,baseline,noise,amplitude,peak,integral,\n"
+                          "and writes log lines to stderr.\n\n"
                           "Exit status: 0 success, 1 the file cannot be opened, 2 bad usage.";
 
 } // namespace
@@ -45,6 +50,7 @@ int main(int argc, char** argv)
     args.addOptions({
         {"json", "Print every event, log line and the file map as JSON lines."},
         {"csv", "Print every sample as a CSV row."},
+        {"features", "Print every channel's features as the viewer's feature log does."},
         {"stream", "Feed the file by streaming reads instead of record by record."},
         {"unsigned", "Decode ADC raw data as unsigned codes."},
         {"verbose", "Also show the reader's and analyzer's diagnostic lines on stderr."},
@@ -53,8 +59,8 @@ int main(int argc, char** argv)
     const int status = CommandLine::parse(args, 1);
     if (status != CommandLine::Continue)
         return status;
-    if (args.isSet("json") && args.isSet("csv"))
-        return CommandLine::usageError(args, "--json and --csv exclude each other");
+    if (int(args.isSet("json")) + int(args.isSet("csv")) + int(args.isSet("features")) > 1)
+        return CommandLine::usageError(args, "--json, --csv and --features exclude each other");
 
     const QString fileName = args.positionalArguments().first();
     QFile probe(fileName);
@@ -70,6 +76,8 @@ int main(int argc, char** argv)
         output = std::make_unique<JsonOutput>();
     else if (args.isSet("csv"))
         output = std::make_unique<CsvOutput>();
+    else if (args.isSet("features"))
+        output = std::make_unique<FeatureOutput>();
     else
         output = std::make_unique<SummaryOutput>(fileName);
     const auto mode = args.isSet("stream") ? DumpSession::Mode::Stream : DumpSession::Mode::Records;
