@@ -84,6 +84,20 @@ void keepFreedHeapForReuse()
 #endif
 }
 
+// The board as the monitor gets it: every field and channel feature, but
+// empty sample vectors, so that records waiting in queues stay small.
+DeviceEvent withoutSamples(const DeviceEvent& board)
+{
+    DeviceEvent stripped = board;
+    stripped.channels.clear();
+    for (auto it = board.channels.cbegin(); it != board.channels.cend(); ++it) {
+        ChannelData channel = it.value();
+        channel.samples = QVector<double>();
+        stripped.channels.insert(stripped.channels.cend(), it.key(), channel);
+    }
+    return stripped;
+}
+
 QString binaryMask(quint64 mask)
 {
     return QStringLiteral("%1").arg(mask, 64, 2, QLatin1Char('0'));
@@ -92,9 +106,8 @@ QString binaryMask(quint64 mask)
 } // namespace
 
 ADCAnalyzer::ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent)
-    : QObject(parent), m_sourceSemaphore(sourceSemaphore)
+    : QObject(parent), m_sourceSemaphore(sourceSemaphore), m_writerSemaphore(writerSemaphore)
 {
-    Q_UNUSED(writerSemaphore); // the output writer's flow control; decoding takes none of it
     registerDataPathMetaTypes();
     keepFreedHeapForReuse();
 }
@@ -121,6 +134,16 @@ QString ADCAnalyzer::tdcErrorText(int bit)
     if (bit < 0 || bit >= int(sizeof texts / sizeof texts[0]))
         return QStringLiteral("Unknown");
     return QString::fromLatin1(texts[bit]);
+}
+
+void ADCAnalyzer::setFeatureExtractor(const FeatureExtractor& extractor)
+{
+    m_features = extractor;
+}
+
+void ADCAnalyzer::setFeaturesComputed(bool on)
+{
+    m_featuresComputed = on;
 }
 
 void ADCAnalyzer::dataAccuired(QByteArray newData)
@@ -151,10 +174,8 @@ void ADCAnalyzer::read()
     m_eventStart = 0;
     for (;;) {
         try {
-            while (parseEvent() == ParseResult::Consumed) {
-                if (m_history.events.size() > HistoryLimit)
-                    m_history.events.clear();
-            }
+            while (parseEvent() == ParseResult::Consumed)
+                continue;
             break;
         } catch (const FormatError& error) {
             // Logged once when the rest of the buffer holds no sync word, and
@@ -170,7 +191,7 @@ void ADCAnalyzer::read()
         }
     }
     dropConsumedBytes();
-    m_history.events.clear();
+    emitHistory();
 }
 
 ADCAnalyzer::ParseResult ADCAnalyzer::parseEvent()
@@ -241,7 +262,6 @@ quint32 ADCAnalyzer::decodeDevice(quint32 remaining)
     decodeBlocks(deviceLength);
     checkChannelMask();
 
-    m_history.events.append(m_board);
     m_event.devices.insert(serial, m_board);
     return DeviceHeaderSize + deviceLength;
 }
@@ -313,6 +333,8 @@ void ADCAnalyzer::decodeChannel(quint32 channel, const char* payload, quint32 wo
     data.samples = uninitializedSamples(int(2 * sampleWords));
     decodeSamples(payload + ChannelBlockMinPayloadSize, sampleWords, data.samples.data(),
                   m_adcSigned ? 0u : 0x80008000u);
+    if (m_featuresComputed)
+        data.features = m_features.compute(data.samples.constData(), data.samples.size());
     m_board.channels.insert(int(channel), data);
 }
 
@@ -331,6 +353,30 @@ void ADCAnalyzer::finishEvent()
         emit eventDataUpdated(m_event);
         m_emitTimer.start();
     }
+    if (m_writerSemaphore) {
+        for (const DeviceEvent& board : qAsConst(m_event.devices))
+            addToHistory(board);
+    }
+}
+
+void ADCAnalyzer::addToHistory(const DeviceEvent& board)
+{
+    m_history.events.append(withoutSamples(board));
+    if (m_history.events.size() >= HistoryLimit)
+        emitHistory();
+}
+
+// Never waits for the monitor: without a writer permit the record is dropped
+// and only its size reported.
+void ADCAnalyzer::emitHistory()
+{
+    if (m_history.events.isEmpty())
+        return;
+    if (m_writerSemaphore && m_writerSemaphore->tryAcquire())
+        emit deviceDataUpdated(m_history);
+    else
+        emit deviceDataSkipped(m_history.events.size());
+    m_history.events.clear();
 }
 
 bool ADCAnalyzer::findSync()

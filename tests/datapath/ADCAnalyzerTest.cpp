@@ -9,6 +9,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace StreamFormat;
 using E = EventEncoder;
 using Positions = QMap<quint32, quint32>;
@@ -210,6 +212,55 @@ TEST(ADCAnalyzerStream, OnePermitAndOneMapPerBlock)
     probe.feed(simpleEvent(2));         // whole event
     EXPECT_EQ(probe.semaphore.available(), 3);
     EXPECT_EQ(maps, 3);
+}
+
+TEST(ADCAnalyzerRecords, EveryBoardOncePerPassWithFeaturesAndWithoutSamples)
+{
+    AnalyzerProbe probe(false); // live: events are thinned, records are not
+    probe.analyzer.adcRawDataSignedUpdated(false);
+    // Unsigned codes 0x8064, 0x8064, 0x80C8, 0x8064 are the samples 100, 100, 200, 100.
+    const QByteArray ev = event(1, board(7, boardHeader(0x1) + channel(0, {0x80648064, 0x80C88064}))
+                                       + board(8, boardHeader(0x1) + channel(0, {})));
+    probe.feed(ev + ev);
+    probe.feed(ev);
+    ASSERT_EQ(probe.events.size(), 1);
+    ASSERT_EQ(probe.records.size(), 2);
+    EXPECT_EQ(probe.records[0].events.size(), 4);
+    EXPECT_EQ(probe.records[1].events.size(), 2);
+    const DeviceEvent& recorded = probe.records[0].events[0];
+    EXPECT_EQ(recorded.serial, 7u);
+    EXPECT_TRUE(recorded.channels[0].samples.isEmpty());
+    const ChannelFeatures f = recorded.channels[0].features;
+    EXPECT_DOUBLE_EQ(f.baseline, 125);
+    EXPECT_DOUBLE_EQ(f.noise, std::sqrt(1875.0)); // deviations -25, -25, 75, -25
+    EXPECT_DOUBLE_EQ(f.amplitude, 75);
+    EXPECT_EQ(f.peak, 2);
+    EXPECT_EQ(probe.records[0].events[1].channels[0].features.peak, -1);
+    // The emitted event carries the same features next to its samples.
+    EXPECT_EQ(probe.events[0].devices[7].channels[0].samples, (QVector<double>{100, 100, 200, 100}));
+    EXPECT_EQ(probe.events[0].devices[7].channels[0].features.peak, 2);
+    EXPECT_EQ(probe.writer.available(), 48);
+}
+
+TEST(ADCAnalyzerRecords, PartsOfAtMostLimitBoardsAndSkippedWithoutPermit)
+{
+    AnalyzerProbe probe;
+    probe.writer.acquire(49);
+    QByteArray stream;
+    const int events = 2 * ADCAnalyzer::HistoryLimit + 500;
+    for (int i = 0; i < events; ++i)
+        stream += simpleEvent(quint32(i));
+    probe.feed(stream);
+    // One permit: the first part goes out, the other two are counted; decoding went on.
+    EXPECT_EQ(probe.events.size(), events);
+    ASSERT_EQ(probe.records.size(), 1);
+    EXPECT_EQ(probe.records[0].events.size(), ADCAnalyzer::HistoryLimit);
+    EXPECT_EQ(probe.skipped, ADCAnalyzer::HistoryLimit + 500);
+    EXPECT_EQ(probe.writer.available(), 0);
+    probe.writer.release(); // the writer returns the permit of the first part
+    probe.feed(simpleEvent(1));
+    EXPECT_EQ(probe.records.size(), 2);
+    EXPECT_EQ(probe.skipped, ADCAnalyzer::HistoryLimit + 500);
 }
 
 TEST(ADCAnalyzer, TdcErrorTexts)

@@ -1,6 +1,8 @@
 #pragma once
 // Drives an ADCAnalyzer on the test thread and records what it emits: events,
-// addLog lines, the latest position map, and per fed block what it caused.
+// board records and skipped boards, addLog lines, the latest position map, and
+// per fed block what it caused. Records hold their writer permit until a test
+// releases it.
 
 #include "datapath/ADCAnalyzer.h"
 
@@ -16,10 +18,13 @@ public:
         int decoded;  // position map entries after this block
     };
 
-    explicit AnalyzerProbe(bool fromFile = true) : semaphore(50), analyzer(&semaphore, nullptr)
+    explicit AnalyzerProbe(bool fromFile = true) : semaphore(50), writer(50), analyzer(&semaphore, &writer)
     {
         analyzer.dataSourceUpdated(fromFile);
         QObject::connect(&analyzer, &ADCAnalyzer::eventDataUpdated, [this](const EventData& e) { events.append(e); });
+        QObject::connect(&analyzer, &ADCAnalyzer::deviceDataUpdated,
+                         [this](const DeviceData& d) { records.append(d); });
+        QObject::connect(&analyzer, &ADCAnalyzer::deviceDataSkipped, [this](int boards) { skipped += boards; });
         QObject::connect(&analyzer, &ADCAnalyzer::addLog, [this](const QString& line) { logs.append(line); });
         QObject::connect(&analyzer, &ADCAnalyzer::eventMapUpdated,
                          [this](const QMap<quint32, quint32>& map) { positions = map; });
@@ -38,8 +43,11 @@ public:
     }
 
     QSemaphore semaphore;
+    QSemaphore writer;
     ADCAnalyzer analyzer;
     QVector<EventData> events;
+    QVector<DeviceData> records;
+    int skipped = 0;
     QStringList logs;
     QMap<quint32, quint32> positions;
     QVector<Block> blocks;
