@@ -143,6 +143,7 @@ void MainWindow::connectWorkers()
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, rootWriter.get(), &RootWriter::decodeData);
     connect(rootWriter.get(), &RootWriter::addLog, logDialog, &LogDialog::addLog);
     connect(rootWriter.get(), &RootWriter::outputStatusUpdated, this, &MainWindow::outputStatusUpdated);
+    connect(analyzer, &ADCAnalyzer::deviceDataSkipped, this, &MainWindow::deviceDataSkipped);
     connect(analyzer, &ADCAnalyzer::eventDataUpdated, this, &MainWindow::showWaveform);
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, ui->widgetHistMngr, &HistMngrWidget::dataUpdated);
     connect(analyzer, &QObject::destroyed, analyzerThread, &QThread::quit);
@@ -302,6 +303,7 @@ void MainWindow::on_actionOutput_triggered()
 {
     const QString name =
         QFileDialog::getSaveFileName(this, "Output...", rootWriter->fileName(), "CSV files (*.csv);;All files (*)");
+    skippedBoards = 0;
     rootWriter->setFileName(name);
     if (!name.isEmpty() && !rootWriter->isOpen())
         emit addLog(QString("[MW] can't open feature log %1").arg(name));
@@ -309,10 +311,20 @@ void MainWindow::on_actionOutput_triggered()
 
 void MainWindow::outputStatusUpdated(const QString& fileName, qint64 lines)
 {
-    outputLabel->setText(fileName.isEmpty()
-                             ? QString()
-                             : QString("Feature log %1: %2 lines").arg(QFileInfo(fileName).fileName()).arg(lines));
+    QString text;
+    if (!fileName.isEmpty()) {
+        text = QString("Feature log %1: %2 lines").arg(QFileInfo(fileName).fileName()).arg(lines);
+        if (skippedBoards > 0)
+            text += QString(", %1 boards skipped").arg(skippedBoards);
+    }
+    outputLabel->setText(text);
     outputLabel->setToolTip(fileName);
+}
+
+// Shown with the next status of the log.
+void MainWindow::deviceDataSkipped(int boards)
+{
+    skippedBoards += boards;
 }
 
 // The plot of the tab on screen: the waveform plot or the histogram.

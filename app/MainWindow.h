@@ -82,6 +82,7 @@ private slots:
     void on_actionOutput_triggered();
     void on_actionSave_plot_as_triggered();
     void outputStatusUpdated(const QString& fileName, qint64 lines);
+    void deviceDataSkipped(int boards);
 
     void showWaveform(EventData data);
     void on_comboBoxSerial_currentIndexChanged(int index);
@@ -151,4 +152,6 @@ private:
     bool fromFile = false;
     // Feature log file and lines written, in the status line while logging.
     QLabel* outputLabel = nullptr;
+    // Boards the analyzer dropped since the log was opened: the log lacks them.
+    qint64 skippedBoards = 0;
 };

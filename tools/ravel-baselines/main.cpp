@@ -41,13 +41,11 @@ void fail(const QString& text)
 // until its end or maxEvents events (0: all).
 void survey(QFile& file, bool adcSigned, int maxEvents, BaselineSurvey& result)
 {
-    QSemaphore sourcePermits(1), writerPermits(50);
-    ADCAnalyzer analyzer(&sourcePermits, &writerPermits);
+    QSemaphore sourcePermits(1);
+    ADCAnalyzer analyzer(&sourcePermits, nullptr); // no writer: no board records
     analyzer.dataSourceUpdated(true);
     analyzer.adcRawDataSignedUpdated(adcSigned);
     QObject::connect(&analyzer, &ADCAnalyzer::addLog, [](const QString& line) { fail(line); });
-    // Board records are not used here; their permits come back as a writer's would.
-    QObject::connect(&analyzer, &ADCAnalyzer::deviceDataUpdated, [&] { writerPermits.release(); });
     QObject::connect(&analyzer, &ADCAnalyzer::eventDataUpdated, [&](const EventData& event) {
         if (maxEvents == 0 || result.events() < maxEvents)
             result.add(event);
