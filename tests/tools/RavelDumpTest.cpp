@@ -1,12 +1,20 @@
-// ravel-gen and ravel-dump as built: the dump of a generated file shows what
-// the generator made, through records and through streaming; bad usage and
-// missing files give their exit codes.
+// ravel-gen, ravel-dump and ravel-baselines as built: the dump of a generated
+// file shows what the generator made, through records and through streaming,
+// and its features are the viewer's feature log of the file; the baselines of
+// a file land where the viewer reads them; bad usage and missing files give
+// their exit codes.
+#include "datapath/ADCAnalyzer.h"
+#include "datapath/DeviceSettings.h"
+#include "datapath/FeatureExtractor.h"
+#include "datapath/RootWriter.h"
 #include "datapath/SampleGenerator.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSemaphore>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -19,6 +27,23 @@ QByteArray runTool(const QString& tool, const QStringList& arguments, int expect
     EXPECT_TRUE(process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), expectedExitCode) << arguments.join(' ').toStdString();
     return process.readAllStandardOutput();
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// A generated file of signed codes; returns its path.
+QString generate(const QTemporaryDir& dir, const SampleGenerator::Options& options, int events)
+{
+    const QString sample = dir.filePath("sample.dat");
+    runTool("ravel-gen", {"--seed", QString::number(options.seed), "--events", QString::number(events), "--boards",
+                          QString::number(options.boards), "--channels", QString::number(options.channels), "--samples",
+                          QString::number(options.samples), sample});
+    return sample;
 }
 
 QVector<QJsonObject> jsonLines(const QByteArray& text)
@@ -58,4 +83,66 @@ TEST(RavelTools, JsonDumpMatchesTheGenerator)
     runTool("ravel-dump", {"--bogus", sample}, 2);
     runTool("ravel-dump", {dir.filePath("missing.dat")}, 1);
     runTool("ravel-gen", {"--samples", "7", dir.filePath("x.dat")}, 2);
+}
+
+TEST(RavelTools, FeaturesDumpIsTheFeatureLogOfTheFile)
+{
+    QTemporaryDir dir;
+    const QString sample = generate(dir, {5, 2, 8, 64}, 30);
+    const QByteArray dump = runTool("ravel-dump", {"--features", sample});
+    EXPECT_EQ(dump.count('\n'), 1 + 30 * 2 * 8);
+
+    // The viewer's way: the analyzer's board records handed to the writer.
+    QSemaphore writerPermits(50);
+    {
+        RootWriter writer(&writerPermits);
+        ADCAnalyzer analyzer(nullptr, &writerPermits);
+        analyzer.dataSourceUpdated(true);
+        QObject::connect(&analyzer, &ADCAnalyzer::deviceDataUpdated, &writer, &RootWriter::decodeData);
+        writer.setFileName(dir.filePath("features.csv"));
+        analyzer.dataAccuired(contents(sample));
+    }
+    EXPECT_EQ(contents(dir.filePath("features.csv")), dump);
+    runTool("ravel-dump", {"--features", "--csv", sample}, 2);
+}
+
+TEST(RavelTools, BaselinesAreStoredWhereTheViewerReadsThem)
+{
+    QTemporaryDir dir;
+    const SampleGenerator::Options options{9, 2, 4, 64}; // pulses reach the baseline samples
+    const QString sample = generate(dir, options, 20);
+    const QString ini = dir.filePath("Ravel.ini");
+    const QString firstGroup = DeviceSettings::groupName(options.deviceType, options.firstSerial);
+    QSettings(ini, QSettings::IniFormat).setValue(firstGroup + "/thr.0", 55);
+
+    const QByteArray table = runTool("ravel-baselines", {"--dry-run", "--ini", ini, sample});
+    EXPECT_TRUE(table.startsWith("board ")) << table.constData();
+    EXPECT_EQ(table.count('\n'), 1 + 2 * 4);
+    EXPECT_FALSE(contents(ini).contains("baseline"));
+    runTool("ravel-baselines", {"--events", "10", "--ini", ini, sample});
+
+    // Expected: the mean of the first 10 events' feature baselines, rounded.
+    QMap<quint32, QMap<int, double>> sums;
+    SampleGenerator generator(options);
+    for (int i = 0; i < 10; ++i) {
+        for (const DeviceEvent& board : generator.nextEvent().devices)
+            for (const ChannelData& channel : board.channels)
+                sums[board.serial][channel.ch] +=
+                    FeatureExtractor().compute(channel.samples.constData(), channel.samples.size()).baseline;
+    }
+    QSettings store(ini, QSettings::IniFormat);
+    for (auto board = sums.cbegin(); board != sums.cend(); ++board) {
+        QMap<int, int> expected;
+        for (auto channel = board->cbegin(); channel != board->cend(); ++channel)
+            expected[channel.key()] = qRound(channel.value() / 10);
+        DeviceSettings model(options.deviceType, board.key());
+        model.load(store);
+        EXPECT_EQ(model.baselines(), expected) << board.key();
+    }
+    DeviceSettings first(options.deviceType, options.firstSerial);
+    first.load(store);
+    EXPECT_EQ(first.thresholds().value(0), 55); // other keys stay
+
+    runTool("ravel-baselines", {dir.filePath("missing.dat")}, 1);
+    runTool("ravel-baselines", {"--events", "0", sample}, 2);
 }
