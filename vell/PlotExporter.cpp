@@ -1,6 +1,9 @@
 #include "vell/PlotExporter.h"
 
 #include <QFileInfo>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <qwt_plot.h>
 #include <qwt_plot_renderer.h>
 
@@ -14,6 +17,22 @@ QString PlotExporter::fileFilter()
     return "PNG image (*.png);;SVG drawing (*.svg);;PDF document (*.pdf)";
 }
 
+namespace {
+
+// Qwt writes PDF through QPrinter, which asks the print system for its
+// printers first and can wait for it for minutes; QPdfWriter asks nothing.
+void renderPdf(QwtPlot* plot, const QString& fileName, const QSizeF& sizeMm, int dpi)
+{
+    QPdfWriter writer(fileName);
+    writer.setResolution(dpi);
+    writer.setPageSize(QPageSize(sizeMm, QPageSize::Millimeter));
+    writer.setPageMargins(QMarginsF());
+    QPainter painter(&writer);
+    QwtPlotRenderer().render(plot, &painter, QRectF(0, 0, writer.width(), writer.height()));
+}
+
+} // namespace
+
 QString PlotExporter::save(QwtPlot* plot, const QString& fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
@@ -23,7 +42,10 @@ QString PlotExporter::save(QwtPlot* plot, const QString& fileName)
     QFile::remove(fileName);
     const int dpi = plot->logicalDpiX();
     const QSizeF sizeMm = QSizeF(plot->size()) * 25.4 / dpi;
-    QwtPlotRenderer().renderDocument(plot, fileName, suffix, sizeMm, dpi);
+    if (suffix == "pdf")
+        renderPdf(plot, fileName, sizeMm, dpi);
+    else
+        QwtPlotRenderer().renderDocument(plot, fileName, suffix, sizeMm, dpi);
     if (!QFileInfo(fileName).isFile() || QFileInfo(fileName).size() == 0)
         return QString("cannot write %1").arg(fileName);
     return QString();

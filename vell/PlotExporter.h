@@ -1,7 +1,7 @@
 #pragma once
 // Writes a plot as a picture file through Qwt's own renderer, in the format
-// its name's suffix chooses: PNG at the plot's size on screen, SVG or PDF
-// at the same size in millimetres at the screen's resolution.
+// its name's suffix chooses: PNG at the plot's size on screen, SVG or a
+// one-page PDF of the same size in millimetres at the screen's resolution.
 
 #include <QString>
 #include <QStringList>

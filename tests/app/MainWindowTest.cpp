@@ -1,23 +1,32 @@
 // The real main window with its reader and analyzer threads: a generated file
 // chosen through the playback dialog's signal is decoded and drawn with the
-// board, channel and baseline choices; the source program choice; shutdown.
+// board, channel and baseline choices, its features logged and its plots
+// saved as pictures; the source program choice; shutdown.
 #include "datapath/DeviceSettings.h"
+#include "datapath/RootWriter.h"
 #include "pnp/AddPnpDialog.h"
 #include "pnp/ProgramType.h"
 
 #include "tests/MessageLog.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/tools/RunTool.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QImage>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QThread>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <qwt_plot_curve.h>
 
 #include <atomic>
+#include <numeric>
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -35,6 +44,39 @@ QVector<double> curveValues(const QwtPlotCurve* curve, double plusBaseline = 0)
     for (size_t i = 0; i < curve->dataSize(); ++i)
         values << curve->sample(int(i)).y() + plusBaseline;
     return values;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// Answers the next file dialog with a name, or cancels it when the name is empty.
+void answerFileDialog(const QString& name)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, name] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!chooser || !chooser->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (name.isEmpty())
+            return chooser->reject();
+        chooser->selectFile(name);
+        static_cast<QDialog*>(chooser)->accept(); // QFileDialog::accept, as its button calls it
+    });
+    poll->start(10);
+}
+
+bool isXml(const QByteArray& text)
+{
+    QXmlStreamReader reader(text);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
 }
 
 class MainWindowTest : public MainWindowFixture {
@@ -109,6 +151,75 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedDrawnRelativeToBaselinesPlayedAndClose
     EXPECT_FALSE(store.value("MainWindow/geometry").toByteArray().isEmpty());
     EXPECT_EQ(store.value("Main/lastFile").toString(), dataFile);
     EXPECT_EQ(store.value("Main/playbackInterval").toInt(), 10); // none stored: the smallest
+}
+
+TEST_F(MainWindowTest, OutputLogsTheFeaturesOfEveryDecodedBoardUntilCancelled)
+{
+    const QString log = temp.folder() + "/features.csv";
+    answerFileDialog(log);
+    action("actionOutput")->trigger();
+    QLabel* status = part("outputLabel");
+    EXPECT_EQ(status->text(), "Feature log features.csv: 0 lines");
+
+    dialog->findChild<QPushButton*>("pushButtonForward")->click();
+    ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(Events), TimeoutMs);
+    const QRegularExpression shown("^Feature log features.csv: (\\d+) lines");
+    const auto linesShown = [&] { return shown.match(status->text()).captured(1).toInt(); };
+    ASSERT_EVENTUALLY(linesShown() >= (Events - 1) * 2 * 64, TimeoutMs); // the played records
+    QTest::qWait(2 * RootWriter::FlushIntervalMs);                       // the count after the last record
+    const int lines = linesShown();
+
+    answerFileDialog(QString()); // cancelled: closed
+    action("actionOutput")->trigger();
+    EXPECT_EQ(status->text(), "");
+    const QList<QByteArray> written = contents(log).split('\n');
+    EXPECT_EQ(written.first(), "evNum,serial,type,channel,baseline,noise,amplitude,peak,integral");
+    EXPECT_EQ(written.size() - 2, lines); // after the header, before the final line end
+    EXPECT_TRUE(written[written.size() - 2].startsWith(QByteArray::number(Events) + ",")) << written.size();
+}
+
+TEST_F(MainWindowTest, SavePlotWritesThePlotOnScreenInTheFormatOfItsSuffix)
+{
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const QString png = temp.folder() + "/waveform.png";
+    answerFileDialog(png);
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    const QImage image(png);
+    EXPECT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), plot->size());
+
+    part<QTabWidget>("tabWidget")->setCurrentIndex(1); // the histogram
+    for (const char* name : {"histogram.svg", "histogram.pdf", "histogram.bmp"}) {
+        answerFileDialog(temp.folder() + "/" + QString(name));
+        action("actionSave_plot_as")->trigger();
+    }
+    EXPECT_TRUE(isXml(contents(temp.folder() + "/histogram.svg")));
+    EXPECT_TRUE(contents(temp.folder() + "/histogram.pdf").startsWith("%PDF"));
+    EXPECT_FALSE(QFile::exists(temp.folder() + "/histogram.bmp"));
+    EXPECT_EQ(logs.last(), "[MW] can't save plot: unknown picture format \"bmp\"; use .png, .svg or .pdf");
+}
+
+// Measured on the file by ravel-baselines into the default store, the
+// baselines bring every drawn channel to about zero.
+TEST_F(MainWindowFixture, BaselinesOfRavelBaselinesDrawEveryChannelAroundZero)
+{
+    ViewerSettings stored;
+    stored.adcRawDataSigned = stored.drawRelativeToBaseline = true;
+    stored.saveSettings();
+    writeDataFile(Events, 2, 64, 256, FirstSerial);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", temp.folder());
+    runTool("ravel-baselines", {dataFile}, 0, environment);
+    openWindow();
+    emit dialog->fileNameUpdated(dataFile);
+    ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:1"), TimeoutMs);
+
+    ASSERT_EQ(plot->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 128);
+    for (int key = 0; key < 128; ++key) {
+        const QVector<double> values = curveValues(plot->curve(key)).mid(0, 32); // before any pulse
+        EXPECT_NEAR(std::accumulate(values.cbegin(), values.cend(), 0.0) / values.size(), 0.0, 3.0) << key;
+    }
 }
 
 TEST(MainWindowAbout, HeadingCarriesTheRevisionAfterItsLastColon)

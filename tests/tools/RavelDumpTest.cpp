@@ -8,26 +8,17 @@
 #include "datapath/FeatureExtractor.h"
 #include "datapath/RootWriter.h"
 #include "datapath/SampleGenerator.h"
+#include "tests/tools/RunTool.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSemaphore>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray runTool(const QString& tool, const QStringList& arguments, int expectedExitCode = 0)
-{
-    QProcess process; // killed when it outlives the wait
-    process.start(qEnvironmentVariable("RAVEL_BINARY_DIR") + "/tools/" + tool, arguments);
-    EXPECT_TRUE(process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), expectedExitCode) << arguments.join(' ').toStdString();
-    return process.readAllStandardOutput();
-}
 
 QByteArray contents(const QString& path)
 {
