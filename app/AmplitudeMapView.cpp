@@ -48,6 +48,9 @@ AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
 {
     m_map->setColorMap(countColors());
     m_map->setRenderThreadCount(1); // the GUI thread only; the map is small
+    // Cells are coloured once each and the painter scales the small image,
+    // instead of one colour lookup per screen pixel.
+    m_map->setPaintAttribute(QwtPlotRasterItem::PaintInDeviceResolution, false);
     m_map->setData(new QwtMatrixRasterData);
     m_map->setVisible(false);
     m_map->attach(plot);
@@ -57,6 +60,7 @@ void AmplitudeMapView::setShown(bool shown)
 {
     HistogramView::setShown(shown);
     m_shown = shown;
+    m_map->setVisible(shown && m_filled);
     plot()->enableAxis(QwtPlot::yRight, shown);
     if (shown)
         plot()->setAxisTitle(QwtPlot::yRight, QStringLiteral("Events"));
@@ -89,6 +93,8 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
     }
     data->setInterval(Qt::ZAxis, QwtInterval(0, std::max(1.0, maxCount)));
     m_map->setData(data);
+    m_filled = first < end; // an empty map is hidden rather than drawn pixel by pixel
+    m_map->setVisible(m_shown && m_filled);
     if (m_shown)
         showColorBar(std::max(1.0, maxCount));
 }
@@ -103,5 +109,5 @@ void AmplitudeMapView::showColorBar(double maxCount)
 
 void AmplitudeMapView::setItemsVisible(bool visible)
 {
-    m_map->setVisible(visible);
+    m_map->setVisible(visible && m_filled);
 }

@@ -25,4 +25,5 @@ private:
 
     QwtPlotSpectrogram* m_map;
     bool m_shown = false;
+    bool m_filled = false;
 };

@@ -13,7 +13,9 @@ CountHistogramView::CountHistogramView(VellPlot* plot, const QString& title, con
     , m_usesChannel(usesChannel)
     , m_source(std::move(source))
 {
-    m_histogram->setStyle(QwtPlotHistogram::Columns);
+    // An outline over a filled area: one path, where columns would be one
+    // rectangle each.
+    m_histogram->setStyle(QwtPlotHistogram::Outline);
     m_histogram->setPen(QPen(QColor(30, 70, 150), 0));
     m_histogram->setBrush(QBrush(QColor(90, 140, 220)));
     m_histogram->setVisible(false);
