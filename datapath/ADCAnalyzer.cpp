@@ -133,9 +133,16 @@ void keepFreedHeapForReuse()
 }
 
 // The board as the monitor gets it: every field and channel feature, but
-// empty sample vectors, so that records waiting in queues stay small.
-DeviceEvent withoutSamples(const DeviceEvent& board)
+// empty sample vectors, so that records waiting in queues stay small. Channels
+// no one else holds (live events not shown) lose their samples in place;
+// shared ones are copied without them.
+DeviceEvent withoutSamples(DeviceEvent board)
 {
+    if (board.channels.isDetached()) {
+        for (ChannelData& channel : board.channels)
+            channel.samples = QVector<double>();
+        return board;
+    }
     DeviceEvent stripped = board;
     stripped.channels.clear();
     for (auto it = board.channels.cbegin(); it != board.channels.cend(); ++it) {
@@ -415,14 +422,15 @@ void ADCAnalyzer::finishEvent()
         m_emitTimer.start();
     }
     if (m_writerSemaphore) {
-        for (const DeviceEvent& board : qAsConst(m_event.devices))
-            addToHistory(board);
+        m_board = DeviceEvent();                   // its share of the last board's channels
+        for (DeviceEvent& board : m_event.devices) // the event is done with
+            addToHistory(withoutSamples(std::move(board)));
     }
 }
 
-void ADCAnalyzer::addToHistory(const DeviceEvent& board)
+void ADCAnalyzer::addToHistory(DeviceEvent board)
 {
-    m_history.events.append(withoutSamples(board));
+    m_history.events.append(std::move(board));
     if (m_history.events.size() >= HistoryLimit)
         emitHistory();
 }

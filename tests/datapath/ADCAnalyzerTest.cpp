@@ -228,9 +228,12 @@ TEST(ADCAnalyzerRecords, EveryBoardOncePerPassWithFeaturesAndWithoutSamples)
     ASSERT_EQ(probe.records.size(), 2);
     EXPECT_EQ(probe.records[0].events.size(), 4);
     EXPECT_EQ(probe.records[1].events.size(), 2);
+    for (const DeviceData& record : qAsConst(probe.records)) { // of shown and of thinned events
+        for (const DeviceEvent& board : record.events)
+            EXPECT_TRUE(board.channels.first().samples.isEmpty()) << board.serial;
+    }
     const DeviceEvent& recorded = probe.records[0].events[0];
     EXPECT_EQ(recorded.serial, 7u);
-    EXPECT_TRUE(recorded.channels[0].samples.isEmpty());
     const ChannelFeatures f = recorded.channels[0].features;
     EXPECT_DOUBLE_EQ(f.baseline, 125);
     EXPECT_DOUBLE_EQ(f.noise, std::sqrt(1875.0)); // deviations -25, -25, 75, -25
