@@ -76,7 +76,7 @@ private:
     void decodeChannel(quint32 channel, const char* payload, quint32 words);
     void checkChannelMask() const;
     void finishEvent();
-    void addToHistory(const DeviceEvent& board);
+    void addToHistory(DeviceEvent board);
     void emitHistory();
     bool findSync();
     void dropConsumedBytes();

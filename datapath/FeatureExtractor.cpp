@@ -5,19 +5,36 @@
 
 namespace {
 
-// The first index whose |sample - baseline| is largest; ties keep the first.
-int farthestFromBaseline(const double* samples, int count, double baseline)
+FeatureExtractor::Extremes extremesOf(const double* samples, int count)
 {
-    int peak = 0;
-    double farthest = -1;
-    for (int i = 0; i < count; ++i) {
-        const double distance = std::abs(samples[i] - baseline);
-        if (distance > farthest) {
-            farthest = distance;
-            peak = i;
-        }
+    const auto [lo, hi] = std::minmax_element(samples, samples + count);
+    return {*lo, *hi};
+}
+
+// The sum of term(samples[i]) for i in [first, last), in four partial sums so
+// that the additions overlap instead of each waiting for the one before.
+template <typename Term>
+double sumOf(const double* samples, int first, int last, Term term)
+{
+    double part[4] = {0, 0, 0, 0};
+    int i = first;
+    for (; i + 4 <= last; i += 4) {
+        for (int k = 0; k < 4; ++k)
+            part[k] += term(samples[i + k]);
     }
-    return peak;
+    for (; i < last; ++i)
+        part[0] += term(samples[i]);
+    return (part[0] + part[1]) + (part[2] + part[3]);
+}
+
+// The first index holding a or b; count when there is none.
+int firstIndexOf(const double* samples, int count, double a, double b)
+{
+    for (int i = 0; i < count; ++i) {
+        if (samples[i] == a || samples[i] == b)
+            return i;
+    }
+    return count;
 }
 
 } // namespace
@@ -27,25 +44,35 @@ ChannelFeatures FeatureExtractor::compute(const double* samples, int count) cons
     ChannelFeatures f;
     if (count <= 0)
         return f;
-
-    const int n = std::clamp(baselineSamples, 1, count);
-    double sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += samples[i];
-    f.baseline = sum / n;
-    double squares = 0;
-    for (int i = 0; i < n; ++i)
-        squares += (samples[i] - f.baseline) * (samples[i] - f.baseline);
-    f.noise = std::sqrt(squares / n);
-
-    f.peak = farthestFromBaseline(samples, count, f.baseline);
-    f.amplitude = samples[f.peak] - f.baseline;
-
-    const int first = std::max(0, f.peak - std::max(0, integralBefore));
-    const int last = std::min(count - 1, f.peak + std::max(0, integralAfter));
-    double integral = 0;
-    for (int i = first; i <= last; ++i)
-        integral += samples[i] - f.baseline;
-    f.integral = integral;
+    measureBaseline(samples, count, f);
+    const PeakCandidates candidates = peakCandidates(f, extremesOf(samples, count));
+    const int peak = firstIndexOf(samples, count, candidates.first, candidates.second);
+    measurePulse(samples, count, peak < count ? peak : 0, f); // not found only for NaN samples
     return f;
+}
+
+void FeatureExtractor::measureBaseline(const double* samples, int count, ChannelFeatures& f) const
+{
+    const int n = std::clamp(baselineSamples, 1, count);
+    const double baseline = sumOf(samples, 0, n, [](double s) { return s; }) / n;
+    f.baseline = baseline;
+    f.noise = std::sqrt(sumOf(samples, 0, n, [baseline](double s) { return (s - baseline) * (s - baseline); }) / n);
+}
+
+FeatureExtractor::PeakCandidates FeatureExtractor::peakCandidates(const ChannelFeatures& f, Extremes extremes)
+{
+    const double above = extremes.max - f.baseline;
+    const double below = f.baseline - extremes.min;
+    const double farthest = above >= below ? extremes.max : extremes.min;
+    return {farthest, above == below ? extremes.min : farthest};
+}
+
+void FeatureExtractor::measurePulse(const double* samples, int count, int peak, ChannelFeatures& f) const
+{
+    const double baseline = f.baseline;
+    f.peak = peak;
+    f.amplitude = samples[peak] - baseline;
+    const int first = std::max(0, peak - std::max(0, integralBefore));
+    const int last = std::min(count - 1, peak + std::max(0, integralAfter));
+    f.integral = sumOf(samples, first, last + 1, [baseline](double s) { return s - baseline; });
 }

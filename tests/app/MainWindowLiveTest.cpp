@@ -1,8 +1,10 @@
 // The main window against real ravel-daq-sim child processes: a saved choice
 // resumed and drawn thinned, a port move, a killed program coming back, and the
 // source program dialog followed by a disconnect or a file source.
+#include "app/HistMngrWidget.h"
 #include "pnp/AddPnpDialog.h"
 #include "tests/tools/SimProcess.h"
+#include "vell/VellPlot.h"
 
 #include "tests/MessageLog.h"
 #include "tests/app/MainWindowFixture.h"
@@ -11,7 +13,10 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
+#include <qwt_plot_item.h>
 
 namespace {
 
@@ -131,6 +136,32 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     ASSERT_EVENTUALLY_EQ(sourceStyle(), QString(Connected), LiveTimeoutMs);
     EXPECT_LT(back.elapsed(), 12000);
     waitForDraws();
+}
+
+TEST_F(MainWindowLiveTest, HistogramTabFillsFromTheLiveStream)
+{
+    auto sim = startSim("Nimbus", "h");
+    saveChoice("Nimbus", index("h"));
+    openWindow();
+    part<QTabWidget>("tabWidget")->setCurrentWidget(part<QWidget>("tabHistogram"));
+    auto* histograms = part<HistMngrWidget>("widgetHistMngr");
+    // Every event reaches the histograms, not only the drawn ones.
+    ASSERT_EVENTUALLY(histograms->histograms().histogrammed() >= 40, LiveTimeoutMs);
+    auto* plot = part<VellPlot>("qwtPlotHists");
+    auto* types = part<QComboBox>("comboBoxType");
+    for (int type = 0; type < types->count(); ++type) {
+        SCOPED_TRACE(types->itemText(type).toStdString());
+        types->setCurrentIndex(type);
+        const auto filled = [plot] {
+            const QwtPlotItemList items = plot->itemList();
+            return std::any_of(items.cbegin(), items.cend(), [](const QwtPlotItem* item) {
+                return item->isVisible() && item->boundingRect().isValid();
+            });
+        };
+        EXPECT_TRUE(filled());
+    }
+    EXPECT_EQ(part<QComboBox>("comboBoxBoard")->currentText().toUInt(), histograms->histograms().serials().value(0));
+    EXPECT_FALSE(part<QLabel>("labelCounts")->text().startsWith("Boards histogrammed: 0"));
 }
 
 TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherDroppedForAFile)

@@ -2,6 +2,7 @@
 // of ADCAnalyzer, on hand-built records.
 #include "datapath/ADCAnalyzer.h"
 #include "datapath/EventEncoder.h"
+#include "datapath/SampleGenerator.h"
 #include "datapath/StreamFormat.h"
 #include "tests/MessageLog.h"
 #include "tests/datapath/AnalyzerProbe.h"
@@ -227,9 +228,12 @@ TEST(ADCAnalyzerRecords, EveryBoardOncePerPassWithFeaturesAndWithoutSamples)
     ASSERT_EQ(probe.records.size(), 2);
     EXPECT_EQ(probe.records[0].events.size(), 4);
     EXPECT_EQ(probe.records[1].events.size(), 2);
+    for (const DeviceData& record : qAsConst(probe.records)) { // of shown and of thinned events
+        for (const DeviceEvent& board : record.events)
+            EXPECT_TRUE(board.channels.first().samples.isEmpty()) << board.serial;
+    }
     const DeviceEvent& recorded = probe.records[0].events[0];
     EXPECT_EQ(recorded.serial, 7u);
-    EXPECT_TRUE(recorded.channels[0].samples.isEmpty());
     const ChannelFeatures f = recorded.channels[0].features;
     EXPECT_DOUBLE_EQ(f.baseline, 125);
     EXPECT_DOUBLE_EQ(f.noise, std::sqrt(1875.0)); // deviations -25, -25, 75, -25
@@ -240,6 +244,34 @@ TEST(ADCAnalyzerRecords, EveryBoardOncePerPassWithFeaturesAndWithoutSamples)
     EXPECT_EQ(probe.events[0].devices[7].channels[0].samples, (QVector<double>{100, 100, 200, 100}));
     EXPECT_EQ(probe.events[0].devices[7].channels[0].features.peak, 2);
     EXPECT_EQ(probe.writer.available(), 48);
+}
+
+TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSamples)
+{
+    SampleGenerator::Options options;
+    options.boards = 1;
+    options.channels = 16;
+    options.samples = 1022; // the wide search and its tail both run
+    SampleGenerator generator(options);
+    QByteArray stream;
+    for (int i = 0; i < 8; ++i)
+        EventEncoder::appendEvent(stream, generator.nextEvent());
+    const FeatureExtractor extractor;
+    for (bool adcSigned : {true, false}) {
+        SCOPED_TRACE(adcSigned ? "signed" : "unsigned");
+        AnalyzerProbe probe;
+        probe.analyzer.adcRawDataSignedUpdated(adcSigned);
+        probe.feed(stream);
+        ASSERT_EQ(probe.events.size(), 8);
+        for (const EventData& e : qAsConst(probe.events)) {
+            for (const ChannelData& c : qAsConst(e.devices.first().channels)) {
+                const ChannelFeatures expected = extractor.compute(c.samples.constData(), c.samples.size());
+                EXPECT_EQ(c.features.peak, expected.peak);
+                EXPECT_DOUBLE_EQ(c.features.amplitude, expected.amplitude);
+                EXPECT_DOUBLE_EQ(c.features.integral, expected.integral);
+            }
+        }
+    }
 }
 
 TEST(ADCAnalyzerRecords, PartsOfAtMostLimitBoardsAndSkippedWithoutPermit)
