@@ -147,7 +147,6 @@ void MainWindow::connectWorkers()
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, rootWriter.get(), &RootWriter::decodeData);
     connect(rootWriter.get(), &RootWriter::addLog, logDialog, &LogDialog::addLog);
     connect(rootWriter.get(), &RootWriter::outputStatusUpdated, this, &MainWindow::outputStatusUpdated);
-    connect(analyzer, &ADCAnalyzer::deviceDataSkipped, this, &MainWindow::deviceDataSkipped);
     connect(analyzer, &ADCAnalyzer::eventDataUpdated, this, &MainWindow::showWaveform);
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, ui->widgetHistMngr, &HistMngrWidget::dataUpdated);
     connect(analyzer, &ADCAnalyzer::deviceDataSkipped, ui->widgetHistMngr, &HistMngrWidget::boardsSkipped);
@@ -183,6 +182,8 @@ void MainWindow::countSkippedBoards(int boards)
     skippedBoards += quint64(qMax(0, boards));
     skippedLabel->setText(tr("Histograms skipped %1 boards").arg(skippedBoards));
     skippedLabel->show();
+    if (rootWriter->isOpen())
+        boardsMissingFromLog += quint64(qMax(0, boards));
 }
 
 void MainWindow::connectFileSource()
@@ -318,7 +319,7 @@ void MainWindow::on_actionOutput_triggered()
 {
     const QString name =
         QFileDialog::getSaveFileName(this, "Output...", rootWriter->fileName(), "CSV files (*.csv);;All files (*)");
-    skippedBoards = 0;
+    boardsMissingFromLog = 0;
     rootWriter->setFileName(name);
     if (!name.isEmpty() && !rootWriter->isOpen())
         emit addLog(QString("[MW] can't open feature log %1").arg(name));
@@ -329,17 +330,11 @@ void MainWindow::outputStatusUpdated(const QString& fileName, qint64 lines)
     QString text;
     if (!fileName.isEmpty()) {
         text = QString("Feature log %1: %2 lines").arg(QFileInfo(fileName).fileName()).arg(lines);
-        if (skippedBoards > 0)
-            text += QString(", %1 boards skipped").arg(skippedBoards);
+        if (boardsMissingFromLog > 0)
+            text += QString(", %1 boards skipped").arg(boardsMissingFromLog);
     }
     outputLabel->setText(text);
     outputLabel->setToolTip(fileName);
-}
-
-// Shown with the next status of the log.
-void MainWindow::deviceDataSkipped(int boards)
-{
-    skippedBoards += boards;
 }
 
 // The plot of the tab on screen: the waveform plot or the histogram.

@@ -82,7 +82,6 @@ private slots:
     void on_actionOutput_triggered();
     void on_actionSave_plot_as_triggered();
     void outputStatusUpdated(const QString& fileName, qint64 lines);
-    void deviceDataSkipped(int boards);
 
     void showWaveform(EventData data);
     void on_comboBoxSerial_currentIndexChanged(int index);
@@ -156,5 +155,5 @@ private:
     // Feature log file and lines written, in the status line while logging.
     QLabel* outputLabel = nullptr;
     // Boards the analyzer dropped since the log was opened: the log lacks them.
-    qint64 skippedBoards = 0;
+    quint64 boardsMissingFromLog = 0;
 };

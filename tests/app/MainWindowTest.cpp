@@ -216,9 +216,11 @@ TEST_F(MainWindowFixture, BaselinesOfRavelBaselinesDrawEveryChannelAroundZero)
     ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:1"), TimeoutMs);
 
     ASSERT_EQ(plot->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 128);
+    // Stored baselines lie within +-400 codes; the mean of a channel's 32
+    // leading samples strays by up to about 9 codes on its noisiest channels.
     for (int key = 0; key < 128; ++key) {
         const QVector<double> values = curveValues(plot->curve(key)).mid(0, 32); // before any pulse
-        EXPECT_NEAR(std::accumulate(values.cbegin(), values.cend(), 0.0) / values.size(), 0.0, 3.0) << key;
+        EXPECT_NEAR(std::accumulate(values.cbegin(), values.cend(), 0.0) / values.size(), 0.0, 10.0) << key;
     }
 }
 
