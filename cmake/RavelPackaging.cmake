@@ -43,7 +43,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Waveform viewer for Ravel digitizer board
 set(CPACK_PACKAGE_DESCRIPTION
   "Shows the events of the Ravel 64-channel digitizer board as waveform curves,\
  live from acquisition programs found by multicast discovery or from recorded\
- data files. Includes ravel-dump, ravel-gen, ravel-daq-sim and ravel-pnp.")
+ data files. Includes ravel-dump, ravel-baselines, ravel-gen, ravel-daq-sim and ravel-pnp.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -11,8 +11,10 @@
 // With monitor = 1 the analyzer also computes the channel features and sends
 // its board records to the histogram tab (shown, offscreen) and the output
 // writer on the main thread, as in the viewer; monitor = 0 is the same path
-// without them. Counters: lost_events (events sent but not decoded; must be 0),
-// histogrammed_boards and skipped_boards (monitor only),
+// without them. With log = 1 the output writer also writes the feature log
+// of every record it gets to a file in the temporary folder. Counters:
+// lost_events (events sent but not decoded; must be 0), histogrammed_boards
+// and skipped_boards (monitor only), logged_lines (log only),
 // format_errors, peak_rss_MB (this process, reset before the case),
 // sim_peak_rss_MB (the sender), and the stream bytes per CPU second of the
 // client's and the analyzer's threads (client_MBps_cpu, analyzer_MBps_cpu):
@@ -32,6 +34,7 @@
 #include <QFile>
 #include <QSemaphore>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -107,10 +110,12 @@ void serveMainThread(int ms)
     loop.exec();
 }
 
-// The histogram tab, shown, and the output writer that returns the permits.
+// The histogram tab, shown, and the output writer that returns the permits
+// and, given a file name, writes the feature log.
 struct Monitor {
-    Monitor(ADCAnalyzer* analyzer, QSemaphore* writerSemaphore) : writer(writerSemaphore)
+    Monitor(ADCAnalyzer* analyzer, QSemaphore* writerSemaphore, const QString& logFile) : writer(writerSemaphore)
     {
+        writer.setFileName(logFile);
         QObject::connect(analyzer, &ADCAnalyzer::deviceDataUpdated, &writer, &RootWriter::decodeData);
         QObject::connect(analyzer, &ADCAnalyzer::deviceDataUpdated, &histograms, &HistMngrWidget::dataUpdated);
         QObject::connect(analyzer, &ADCAnalyzer::deviceDataSkipped, &histograms, &HistMngrWidget::boardsSkipped);
@@ -124,13 +129,13 @@ struct Monitor {
 // The viewer's data path with counters instead of a display.
 class DataPath {
 public:
-    DataPath(bool everyEvent, bool monitored)
+    DataPath(bool everyEvent, bool monitored, const QString& logFile)
         : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, monitored ? &writer : nullptr))
     {
         analyzer->dataSourceUpdated(everyEvent);
         analyzer->setFeaturesComputed(monitored);
         if (monitored)
-            monitor = std::make_unique<Monitor>(analyzer, &writer);
+            monitor = std::make_unique<Monitor>(analyzer, &writer, logFile);
         QObject::connect(client, &TcpClient::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
         // Counted in the worker threads, so the main thread's queue stays empty.
         QObject::connect(
@@ -213,6 +218,8 @@ void BM_LiveDataPath(benchmark::State& state)
     const qint64 eventsSent = state.range(0);
     const bool everyEvent = state.range(1) != 0;
     const bool monitored = state.range(2) != 0;
+    const bool logged = state.range(3) != 0;
+    QTemporaryDir logFolder;
     const qint64 expected = eventsSent * RecordBytes;
     for (auto _ : state) {
         SimProcess sim;
@@ -221,7 +228,7 @@ void BM_LiveDataPath(benchmark::State& state)
         resetPeakRss();
         QElapsedTimer clock;
         clock.start();
-        DataPath path(everyEvent, monitored);
+        DataPath path(everyEvent, monitored, logged ? logFolder.filePath("features.csv") : QString());
         QMetaObject::invokeMethod(
             path.client, [&path, port = sim.port()] { path.client->setAddress(QHostAddress::LocalHost, port); });
         const double clientCpuAtStart = threadCpuSeconds(path.client);
@@ -245,21 +252,24 @@ void BM_LiveDataPath(benchmark::State& state)
             serveMainThread(50); // the last records
             state.counters["histogrammed_boards"] = double(path.monitor->histograms.histograms().histogrammed());
             state.counters["skipped_boards"] = double(path.monitor->histograms.histograms().skipped());
+            if (logged)
+                state.counters["logged_lines"] = double(path.monitor->writer.linesWritten());
         }
     }
     state.SetBytesProcessed(state.iterations() * expected);
     state.SetLabel(std::string(everyEvent ? "every event emitted" : "live (two events/s emitted)")
-                   + (monitored ? ", histograms shown" : ""));
+                   + (monitored ? ", histograms shown" : "") + (logged ? ", feature log written" : ""));
 }
 
 } // namespace
 
 BENCHMARK(BM_LoopbackDiscard)->Arg(16000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LiveDataPath)
-    ->ArgNames({"events", "everyEvent", "monitor"})
-    ->Args({16000, 0, 0})
-    ->Args({16000, 0, 1})
-    ->Args({16000, 1, 0})
+    ->ArgNames({"events", "everyEvent", "monitor", "log"})
+    ->Args({16000, 0, 0, 0})
+    ->Args({16000, 0, 1, 0})
+    ->Args({16000, 0, 1, 1})
+    ->Args({16000, 1, 0, 0})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
