@@ -9,6 +9,7 @@
 RootWriter::RootWriter(QSemaphore* semaphore, QObject* parent)
     : QObject(parent), semaphore(semaphore), timer(new QTimer(this))
 {
+    lineBuffer.reserve(BoardLineBytes);
     connect(timer, &QTimer::timeout, this, &RootWriter::tett);
     timer->start(FlushIntervalMs);
 }
@@ -36,11 +37,11 @@ void RootWriter::setFileName(const QString& str)
 
 void RootWriter::decodeData(const DeviceData& dd)
 {
-    if (isOpen()) {
-        lineBuffer.clear();
-        int added = 0;
-        for (const DeviceEvent& board : dd.events)
-            added += FeatureLogFormat::appendBoard(lineBuffer, board);
+    for (const DeviceEvent& board : dd.events) {
+        if (!isOpen())
+            break;
+        lineBuffer.resize(0); // keeps the reserved capacity
+        const int added = FeatureLogFormat::appendBoard(lineBuffer, board);
         write(lineBuffer);
         if (isOpen())
             lines += added;

@@ -52,7 +52,10 @@ private:
     void close();
 
     QFile file;
-    QByteArray lineBuffer; // one record's lines; kept to reuse its capacity
+    // One board's lines, written at once; reserved, so that it keeps its
+    // capacity from board to board.
+    QByteArray lineBuffer;
+    static constexpr int BoardLineBytes = 64 * 128;
     qint64 lines = 0;
     QSemaphore* semaphore;
     QTimer* timer;
