@@ -314,11 +314,26 @@ void MainWindow::fileNameUpdated(QString dir)
     emit dataSourceUpdated(true);
 }
 
-// Cancelling the dialog gives an empty name, which closes the log.
+void MainWindow::askFileToWrite(const QString& caption, const QString& start, const QString& filter,
+                                const std::function<void(const QString&)>& chosen)
+{
+    auto* dialog = new QFileDialog(this, caption, start, filter);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, chosen);
+    connect(dialog, &QDialog::rejected, this, [chosen] { chosen(QString()); });
+    dialog->open();
+}
+
 void MainWindow::on_actionOutput_triggered()
 {
-    const QString name =
-        QFileDialog::getSaveFileName(this, "Output...", rootWriter->fileName(), "CSV files (*.csv);;All files (*)");
+    askFileToWrite("Output...", rootWriter->fileName(), "CSV files (*.csv);;All files (*)",
+                   [this](const QString& name) { openFeatureLog(name); });
+}
+
+// An empty name, from a cancelled dialog, closes the log.
+void MainWindow::openFeatureLog(const QString& name)
+{
     boardsMissingFromLog = 0;
     rootWriter->setFileName(name);
     if (!name.isEmpty() && !rootWriter->isOpen())
@@ -337,14 +352,17 @@ void MainWindow::outputStatusUpdated(const QString& fileName, qint64 lines)
     outputLabel->setToolTip(fileName);
 }
 
-// The plot of the tab on screen: the waveform plot or the histogram.
 void MainWindow::on_actionSave_plot_as_triggered()
 {
+    askFileToWrite("Save plot as...", QString(), PlotExporter::fileFilter(),
+                   [this](const QString& name) { savePlot(name); });
+}
+
+// The plot of the tab on screen: the waveform plot or the histogram.
+void MainWindow::savePlot(const QString& name)
+{
     auto* plot = ui->tabWidget->currentWidget()->findChild<QwtPlot*>();
-    if (!plot)
-        return;
-    const QString name = QFileDialog::getSaveFileName(this, "Save plot as...", QString(), PlotExporter::fileFilter());
-    if (name.isEmpty())
+    if (name.isEmpty() || !plot)
         return;
     const QString error = PlotExporter::save(plot, name);
     emit addLog(error.isEmpty() ? QString("[MW] plot saved to %1").arg(name)

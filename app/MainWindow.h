@@ -20,6 +20,7 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -118,6 +119,12 @@ private:
     bool takeChosenProgram(const ProgramDescription& chosen);
     void dropSourceProgram();
     void updateSourceLabel();
+    // Asks for the name of a file to write without blocking the window; a
+    // cancelled dialog hands `chosen` an empty name.
+    void askFileToWrite(const QString& caption, const QString& start, const QString& filter,
+                        const std::function<void(const QString&)>& chosen);
+    void openFeatureLog(const QString& name);
+    void savePlot(const QString& name);
     void countSkippedBoards(int boards);
 
     std::unique_ptr<Ui::MainWindow> ui;

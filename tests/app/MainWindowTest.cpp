@@ -53,22 +53,18 @@ QByteArray contents(const QString& path)
     return file.readAll();
 }
 
-// Answers the next file dialog with a name, or cancels it when the name is empty.
-void answerFileDialog(const QString& name)
+// Answers the file dialog the window shows with a name, or cancels it when
+// the name is empty.
+void answerFileDialog(QWidget* window, const QString& name)
 {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, name] {
-        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!chooser || !chooser->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        if (name.isEmpty())
-            return chooser->reject();
-        chooser->selectFile(name);
-        static_cast<QDialog*>(chooser)->accept(); // QFileDialog::accept, as its button calls it
-    });
-    poll->start(10);
+    QFileDialog* chooser = nullptr;
+    for (QFileDialog* open : window->findChildren<QFileDialog*>())
+        chooser = open->isVisible() ? open : chooser;
+    ASSERT_NE(chooser, nullptr);
+    if (name.isEmpty())
+        return chooser->reject();
+    chooser->selectFile(name);
+    static_cast<QDialog*>(chooser)->accept(); // QFileDialog::accept, as its button calls it
 }
 
 bool isXml(const QByteArray& text)
@@ -156,8 +152,8 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedDrawnRelativeToBaselinesPlayedAndClose
 TEST_F(MainWindowTest, OutputLogsTheFeaturesOfEveryDecodedBoardUntilCancelled)
 {
     const QString log = temp.folder() + "/features.csv";
-    answerFileDialog(log);
     action("actionOutput")->trigger();
+    answerFileDialog(window.get(), log);
     QLabel* status = part("outputLabel");
     EXPECT_EQ(status->text(), "Feature log features.csv: 0 lines");
 
@@ -169,8 +165,8 @@ TEST_F(MainWindowTest, OutputLogsTheFeaturesOfEveryDecodedBoardUntilCancelled)
     QTest::qWait(2 * RootWriter::FlushIntervalMs);                       // the count after the last record
     const int lines = linesShown();
 
-    answerFileDialog(QString()); // cancelled: closed
     action("actionOutput")->trigger();
+    answerFileDialog(window.get(), QString()); // cancelled: closed
     EXPECT_EQ(status->text(), "");
     const QList<QByteArray> written = contents(log).split('\n');
     EXPECT_EQ(written.first(), "evNum,serial,type,channel,baseline,noise,amplitude,peak,integral");
@@ -183,16 +179,16 @@ TEST_F(MainWindowTest, SavePlotWritesThePlotOnScreenInTheFormatOfItsSuffix)
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     const QString png = temp.folder() + "/waveform.png";
-    answerFileDialog(png);
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    answerFileDialog(window.get(), png);
     const QImage image(png);
     EXPECT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), plot->size());
 
     part<QTabWidget>("tabWidget")->setCurrentIndex(1); // the histogram
     for (const char* name : {"histogram.svg", "histogram.pdf", "histogram.bmp"}) {
-        answerFileDialog(temp.folder() + "/" + QString(name));
         action("actionSave_plot_as")->trigger();
+        answerFileDialog(window.get(), temp.folder() + "/" + QString(name));
     }
     EXPECT_TRUE(isXml(contents(temp.folder() + "/histogram.svg")));
     EXPECT_TRUE(contents(temp.folder() + "/histogram.pdf").startsWith("%PDF"));
