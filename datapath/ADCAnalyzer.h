@@ -29,10 +29,17 @@ public:
     static constexpr int RetainedBufferCapacity = 64 * 1024 * 1024;
     // history is emptied once it holds more boards than this.
     static constexpr int HistoryLimit = 1000;
+    // evPosMap keeps the positions of this many newest events, so that a live
+    // session of days stays within a fixed memory (about 50 MB at the limit).
+    static constexpr int EvPosMapLimit = 1000000;
     // Live data are thinned to one emitted event per this many milliseconds.
     static constexpr qint64 LiveEmitIntervalMs = 500;
 
     ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent = nullptr);
+
+    // Bytes received but not decoded yet: a record waiting for its rest, or
+    // the start of a magic word cut by the end of the last block.
+    int pendingBytes() const { return m_buffer.size(); }
 
     // Text for an error bit of an HPTDC error word ("Unknown" for other bits).
     static QString tdcErrorText(int bit);
@@ -65,7 +72,9 @@ private:
     void decodeChannel(quint32 channel, const char* payload, quint32 words);
     void checkChannelMask() const;
     void finishEvent();
+    void recordPosition(quint32 position, quint32 evNum);
     bool findSync();
+    int cutSyncWordLength() const;
     void dropConsumedBytes();
 
     QSemaphore* m_sourceSemaphore;
