@@ -26,17 +26,20 @@ public:
     DumpSession(const QString& fileName, Mode mode, bool adcSigned, bool verbose, DumpOutput* output);
     ~DumpSession() override;
 
-    // Maps and decodes the file; returns when every block has been decoded.
-    void run();
+    // Maps and decodes the file; returns when every block has been decoded,
+    // or false at once when the reader cannot open the file.
+    bool run();
+    // The reader's text for why it could not open the file.
+    QString openError() const { return m_openError; }
 
 private:
     void start();
     void requestNextRecord();
-    void onBlockSent(const QByteArray& block);
+    void onBlockSent();
+    void onLog(const QString& text);
     void onBlockProcessed();
     void onEvent(const EventData& event);
     void finishIfStreamDone();
-    quint32 probeRecordCount();
     void finish();
 
     QString m_fileName;
@@ -51,12 +54,13 @@ private:
     ADCAnalyzer* m_analyzer;
     QEventLoop m_loop;
 
+    QString m_openError; // null while the reader opened the file
     FileMapResult m_fileMap;
     int m_record = 0; // record last requested (records mode)
     int m_eventsSeen = 0;
     int m_blocksSent = 0;
     int m_blocksProcessed = 0;
-    qint64 m_bytesSent = 0;
-    bool m_readFailed = false;
+    QString m_unrepeatedLog; // the last log line of this block, unless repeated
+    bool m_streamEnded = false;
     bool m_finished = false;
 };
