@@ -44,7 +44,13 @@ DumpSession::DumpSession(const QString& fileName, Mode mode, bool adcSigned, boo
     });
     connect(m_analyzer, &ADCAnalyzer::eventDataUpdated, this, &DumpSession::onEvent);
     connect(m_analyzer, &ADCAnalyzer::addLog, this, &DumpSession::onLog);
-    connect(m_analyzer, &ADCAnalyzer::eventMapUpdated, this, &DumpSession::onBlockProcessed);
+    // Only the end of a block matters here. A queued copy of the position map
+    // would still be shared when the analyzer adds the next event, making it
+    // copy the whole map for every block.
+    connect(
+        m_analyzer, &ADCAnalyzer::eventMapUpdated, m_analyzer,
+        [this] { QMetaObject::invokeMethod(this, &DumpSession::onBlockProcessed, Qt::QueuedConnection); },
+        Qt::DirectConnection);
     m_analyzerThread.setObjectName(QStringLiteral("ADC analyzer"));
     m_analyzer->moveToThread(&m_analyzerThread);
     m_analyzerThread.start();
