@@ -3,9 +3,10 @@
 // maps the file and hands blocks over by queued signals to an ADCAnalyzer in
 // its worker thread, whose events and log lines come back queued to this
 // thread and go to a DumpOutput. The reader's flow-control permit for a block
-// comes back only when the analyzer's per-block position map signal reaches
-// this thread, that is after the block's events have been written, so at most
-// ReaderPermits blocks and their events are held in memory for any file.
+// comes back only when the end of the block, told by the analyzer's per-block
+// position map signal, reaches this thread, that is after the block's events
+// have been written, so at most ReaderPermits blocks and their events are
+// held in memory for any file.
 
 #include "datapath/ADCAnalyzer.h"
 #include "datapath/FileReader.h"
