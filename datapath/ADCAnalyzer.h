@@ -3,10 +3,11 @@
 // display. It buffers raw blocks until they hold whole event records, decodes
 // each record in place into an EventData, survives format errors by logging
 // them and searching for the next sync word, keeps a map from absolute stream
-// position to event number, and returns one flow-control permit per block.
-// Lives in a worker thread of its own; every slot arrives queued. The first
-// analyzer of a process tunes glibc's heap so that large blocks and decoded
-// samples reuse memory instead of faulting fresh pages in each time.
+// position to event number of the newest events, and returns one flow-control
+// permit per block. Lives in a worker thread of its own; every slot arrives
+// queued. The first analyzer of a process tunes glibc's heap so that large
+// blocks and decoded samples reuse memory instead of faulting fresh pages in
+// each time.
 
 #include "datapath/EventData.h"
 #include "datapath/StreamFormat.h"
