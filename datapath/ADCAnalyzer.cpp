@@ -6,6 +6,7 @@
 #include <QSemaphore>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstddef>
 
 #ifdef __SSE2__
@@ -326,18 +327,35 @@ void ADCAnalyzer::checkChannelMask() const
 
 void ADCAnalyzer::finishEvent()
 {
-    m_evPosMap.insert(m_streamBase + m_eventStart, m_event.evNum);
+    recordPosition(m_streamBase + m_eventStart, m_event.evNum);
     if (m_fromFile || !m_emitTimer.isValid() || m_emitTimer.elapsed() > LiveEmitIntervalMs) {
         emit eventDataUpdated(m_event);
         m_emitTimer.start();
     }
 }
 
+// Keeps the newest EvPosMapLimit entries. Positions wrap after 4 GiB, so the
+// oldest entry is the one that follows the newest position in key order,
+// going round to the smallest key.
+void ADCAnalyzer::recordPosition(quint32 position, quint32 evNum)
+{
+    m_evPosMap.insert(position, evNum);
+    if (m_evPosMap.size() <= EvPosMapLimit)
+        return;
+    auto oldest = m_evPosMap.upperBound(position);
+    m_evPosMap.erase(oldest == m_evPosMap.end() ? m_evPosMap.begin() : oldest);
+}
+
+// Every byte offset after the failed record's start is tried, so that records
+// after an odd-length record or odd-length garbage are found; a word only
+// needs to fit whole, a record header cut by the end of the block waits for
+// the rest in the next pass. Without a sync word the bytes are dropped except
+// a tail that may be the start of one cut by the end of the block.
 bool ADCAnalyzer::findSync()
 {
     const char* data = m_buffer.constData();
     const qint64 size = m_buffer.size();
-    for (qint64 offset = qint64(m_eventStart) + 2; offset + EventHeaderSize <= size; offset += 2) {
+    for (qint64 offset = qint64(m_eventStart) + 1; offset + 4 <= size; ++offset) {
         const quint32 word = readWord(data + offset);
         if (word == KEP_SYNC_WORD || word == AUX_SYNC_WORD) {
             m_readPos = int(offset);
@@ -347,8 +365,26 @@ bool ADCAnalyzer::findSync()
             return true;
         }
     }
-    m_eventStart = quint32(size);
+    m_eventStart = quint32(size - cutSyncWordLength());
     return false;
+}
+
+// The length of the longest tail of the pending buffer, at most 3 bytes, that
+// equals the first bytes of an event or auxiliary magic word.
+int ADCAnalyzer::cutSyncWordLength() const
+{
+    const auto startsLike = [](const char* bytes, int length, quint32 magic) {
+        for (int i = 0; i < length; ++i)
+            if (quint8(bytes[i]) != quint8(magic >> (8 * i)))
+                return false;
+        return true;
+    };
+    for (int length = std::min(3, m_buffer.size() - int(m_eventStart) - 1); length > 0; --length) {
+        const char* tail = m_buffer.constData() + m_buffer.size() - length;
+        if (startsLike(tail, length, KEP_SYNC_WORD) || startsLike(tail, length, AUX_SYNC_WORD))
+            return length;
+    }
+    return 0;
 }
 
 void ADCAnalyzer::dropConsumedBytes()
