@@ -118,9 +118,22 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     // A move drops the connection and announces the new port.
     sim->command("move");
     ASSERT_TRUE(sim->waitForLine("moved from port"));
+    const quint16 droppedPort = sim->port();
+    waitForInterfaceChange(QString("%1:%2").arg(host).arg(firstPort), droppedPort);
+    ASSERT_TRUE(waitForLines(*sim, "client connected: ", 2));
+    waitForDraws();
+
+    // A move announced while the old connection stays open: the viewer
+    // closes that one itself and follows within 2 s (4 s here).
+    sim->command("move 0 keep");
+    ASSERT_TRUE(sim->waitForLine("clients kept"));
+    QElapsedTimer moved;
+    moved.start();
     const quint16 movedPort = sim->port();
-    waitForInterfaceChange(QString("%1:%2").arg(host).arg(firstPort), movedPort);
-    ASSERT_TRUE(waitUntil([&] { return sim->lines().filter("client connected: ").size() == 2; }, LiveTimeoutMs));
+    ASSERT_TRUE(waitForLines(*sim, "client connected: ", 3, 4000));
+    ASSERT_TRUE(waitForLines(*sim, "client finished: ", 1, 4000)) << "the old connection stays open";
+    EXPECT_LT(moved.elapsed(), 4000);
+    waitForInterfaceChange(QString("%1:%2").arg(host).arg(droppedPort), movedPort);
     waitForDraws();
 
     // Killed: no close message, the connection is refused from then on; the
