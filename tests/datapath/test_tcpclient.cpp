@@ -212,25 +212,38 @@ struct Transition {
     Next next;
 };
 
-class TcpClientTransition : public ::testing::TestWithParam<Transition> {};
+// A threaded client and two servers of the test to send it to.
+template <typename Param>
+class TwoServerTest : public ::testing::TestWithParam<Param> {
+protected:
+    void SetUp() override { ASSERT_TRUE(first.listen(Loopback) && other.listen(Loopback)); }
+    // Connects the client to the first server; returns that server's end.
+    QTcpSocket* connectToFirst()
+    {
+        live.setAddress(Loopback, first.serverPort());
+        QTcpSocket* peer = nextConnection(first);
+        EXPECT_TRUE(waitUntil([&] { return recorder.states == QList<bool>{true}; }, 15000)) << "not connected";
+        return peer;
+    }
+
+    MessageLog log;
+    ThreadedClient live;
+    const Recorder& recorder = live.recorder;
+    QTcpServer first, other;
+};
+
+class TcpClientTransition : public TwoServerTest<Transition> {};
 
 // Which server sees a connection after the change, that a dropped
 // connection is closed, and that nothing at all follows a null endpoint.
 TEST_P(TcpClientTransition, ServesTheEndpointGivenLast)
 {
     const Transition t = GetParam();
-    MessageLog log;
-    ThreadedClient live;
-    const Recorder& recorder = live.recorder;
-    QTcpServer first, other;
-    ASSERT_TRUE(first.listen(Loopback) && other.listen(Loopback));
     QTcpSocket* firstPeer = nullptr;
     quint16 firstPort = 0;
     if (t.before == Before::Connected) {
         firstPort = first.serverPort();
-        live.setAddress(Loopback, firstPort);
-        ASSERT_NE(firstPeer = nextConnection(first), nullptr);
-        ASSERT_EVENTUALLY(recorder.states == QList<bool>{true}, 15000);
+        ASSERT_NE(firstPeer = connectToFirst(), nullptr);
     } else if (t.before == Before::Retrying) {
         firstPort = closedPort();
         live.setAddress(Loopback, firstPort);
@@ -290,23 +303,16 @@ INSTANTIATE_TEST_SUITE_P(Table, TcpClientTransition,
 // A program moves its data interface: the new port is announced before or
 // after the old connection is closed. Either way the client ends up on the
 // new port within 2 s of the announcement and stays there.
-class TcpClientPortMove : public ::testing::TestWithParam<bool> {};
+class TcpClientPortMove : public TwoServerTest<bool> {};
 
 TEST_P(TcpClientPortMove, IsFollowedWhicheverOfAnnouncementAndCloseComesFirst)
 {
     const bool closeFirst = GetParam();
-    MessageLog quiet;
-    ThreadedClient live;
-    const Recorder& recorder = live.recorder;
-    QTcpServer oldServer, newServer;
-    ASSERT_TRUE(oldServer.listen(Loopback) && newServer.listen(Loopback));
-    live.setAddress(Loopback, oldServer.serverPort());
-    QTcpSocket* oldPeer = nextConnection(oldServer);
+    QTcpSocket* oldPeer = connectToFirst();
     ASSERT_NE(oldPeer, nullptr);
-    ASSERT_EVENTUALLY(recorder.states == QList<bool>{true}, 15000);
 
     const auto closeOld = [&] {
-        oldServer.close();
+        first.close();
         oldPeer->close();
     };
     if (closeFirst) {
@@ -315,13 +321,13 @@ TEST_P(TcpClientPortMove, IsFollowedWhicheverOfAnnouncementAndCloseComesFirst)
     }
     QElapsedTimer clock;
     clock.start();
-    live.setAddress(Loopback, newServer.serverPort());
+    live.setAddress(Loopback, other.serverPort());
     if (!closeFirst)
         closeOld();
-    ASSERT_NE(nextConnection(newServer), nullptr);
+    ASSERT_NE(nextConnection(other), nullptr);
     EXPECT_LT(clock.elapsed(), 4000);
     QTest::qWait(3000);
-    EXPECT_FALSE(newServer.hasPendingConnections());
+    EXPECT_FALSE(other.hasPendingConnections());
     EXPECT_EQ(recorder.states.last(), true) << "still connected to the new port";
 }
 
