@@ -1,9 +1,12 @@
 #include "pnp/SingleMultiCastListener.h"
 
+#include "pnp/DatagramWarnings.h"
+
 #include <QDebug>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
@@ -20,13 +23,23 @@ void enlargeReceiveBuffer(QUdpSocket* socket)
         socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
 }
 
+// By default Linux hands a socket every datagram of a group that any socket
+// of the host joined, on any interface: each listener would then get every
+// datagram once per interface. Off, a socket hears only its own interface.
+void receiveOwnMembershipsOnly(QUdpSocket* socket)
+{
+    const int off = 0;
+    ::setsockopt(int(socket->socketDescriptor()), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+}
+
 } // namespace
 
 SingleMultiCastListener::SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group,
                                                  quint16 port)
     : group(group)
 {
-    static const int registered = qRegisterMetaType<QHostAddress>("QHostAddress");
+    static const int registered =
+        qRegisterMetaType<QHostAddress>("QHostAddress") + qRegisterMetaType<PnpMessage>("PnpMessage");
     Q_UNUSED(registered);
     if (!isSuitable(iface))
         return;
@@ -58,6 +71,7 @@ bool SingleMultiCastListener::bindAndJoin(const QNetworkInterface& iface, quint1
         return false;
     }
     enlargeReceiveBuffer(socket);
+    receiveOwnMembershipsOnly(socket);
     socket->setMulticastInterface(iface);
     if (!socket->joinMulticastGroup(group, iface)) {
         qCritical().noquote() << QStringLiteral("joinMulticastGroup %1 on %2: %3")
@@ -85,8 +99,24 @@ void SingleMultiCastListener::processPendingDatagrams()
         if (size < 0)
             break; // the socket failed; its notifier tells when there is more
         buffer.truncate(int(size));
-        emit received(buffer, sender);
+        deliver(buffer, sender);
     }
+}
+
+void SingleMultiCastListener::deliver(const QByteArray& data, const QHostAddress& sender)
+{
+    PnpMessage message;
+    if (!message.fromXml(data, sender)) {
+        DatagramWarnings::shared().dropped(data, message.warnings);
+        return;
+    }
+    DatagramWarnings::shared().accepted(message.warnings);
+    if (pending->load() >= MaxPending) {
+        DatagramWarnings::shared().overflowed();
+        return;
+    }
+    ++*pending;
+    emit received(message, data.size());
 }
 
 void SingleMultiCastListener::stop()

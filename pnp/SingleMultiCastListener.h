@@ -1,10 +1,14 @@
 #pragma once
 
 #include "pnp/HostAddressMetaType.h"
+#include "pnp/PnpMessage.h"
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
+
+#include <atomic>
+#include <memory>
 
 class QNetworkInterface;
 class QUdpSocket;
@@ -12,24 +16,40 @@ class QUdpSocket;
 // Hears one multicast group on one network interface. Lives in a thread of
 // its own (see MultiCastListener); an unsuitable interface, or one where the
 // socket cannot be bound or joined, leaves the listener silent for good.
+// Datagrams are read here, off the receiver's thread: bad ones are dropped
+// with a rate-limited warning, and at most MaxPending read messages wait for
+// the receiver at any time, so that no flood can pile up work or memory there.
 class SingleMultiCastListener : public QObject {
     Q_OBJECT
 public:
+    static constexpr int MaxPending = 16;
+
     SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group, quint16 port);
 
+    // True when the interface is one to listen on (not loopback, up, running,
+    // multicast-capable, with an address).
+    static bool isSuitable(const QNetworkInterface& iface);
+    bool isListening() const { return socket != nullptr; }
+
+    // The count of messages signalled and not yet taken; the receiver
+    // decrements it as it takes each one. Shared, so that it outlives this
+    // object while signals are still queued.
+    std::shared_ptr<std::atomic<int>> pendingCount() const { return pending; }
+
 signals:
-    // One datagram and the address it came from.
-    void received(QByteArray data, QHostAddress host);
+    // One readable message, the size of its datagram.
+    void received(PnpMessage message, int size);
 
 private slots:
     void processPendingDatagrams();
     void stop();
 
 private:
-    static bool isSuitable(const QNetworkInterface& iface);
     bool bindAndJoin(const QNetworkInterface& iface, quint16 port);
     void dropSocket();
+    void deliver(const QByteArray& data, const QHostAddress& sender);
 
     QUdpSocket* socket = nullptr;
     QHostAddress group;
+    std::shared_ptr<std::atomic<int>> pending = std::make_shared<std::atomic<int>>(0);
 };

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <functional>
+#include <mutex>
+
+// Writes the warnings of bad discovery datagrams at a bounded rate, from any
+// thread: a misbehaving peer or a network loop must not turn into a flood of
+// log lines. Up to LinesPerSecond datagrams a second get their lines; the
+// rest are counted and summed up once a second.
+class DatagramWarnings {
+public:
+    static constexpr int LinesPerSecond = 10;
+    // Enough to recognise a datagram; a whole 64 KiB one helps nobody.
+    static constexpr int ShownBytes = 200;
+
+    // The clock gives milliseconds; tests pass their own.
+    explicit DatagramWarnings(std::function<qint64()> clockMs = {});
+
+    // The one instance shared by all discovery threads of the process.
+    static DatagramWarnings& shared();
+
+    // A dropped datagram: the reader's reasons, then "Failed decode msg:"
+    // with the start of the datagram.
+    void dropped(const QByteArray& data, const QStringList& reasons);
+    // The reader's complaints about a message it accepted all the same.
+    void accepted(const QStringList& reasons);
+    // A readable message dropped because the discovery server is behind.
+    void overflowed();
+    // Writes the summary of a second that has passed; called every second.
+    void flush();
+
+    // "Failed decode msg:" and the first ShownBytes of data, escaped.
+    static QString failedDecodeLine(const QByteArray& data);
+
+private:
+    bool admit(); // with the mutex held
+    void flushExpired();
+
+    std::function<qint64()> clockMs;
+    std::mutex mutex;
+    qint64 secondStart = 0;
+    int written = 0;
+    int suppressed = 0;
+    int overflows = 0;
+};
