@@ -22,7 +22,10 @@ class QUdpSocket;
 class SingleMultiCastListener : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MaxPending = 16;
+    // Room for the answers of a whole network to one discover request, while
+    // the receiver's thread is busy for a moment; a few milliseconds of its
+    // work at most.
+    static constexpr int MaxPending = 256;
 
     SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group, quint16 port);
 
