@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 inline bool insidePrivateNetwork()
 {
     return qgetenv("RAVEL_NETNS_INSIDE") == "1" && QNetworkInterface::interfaceFromName("v0").isValid()
@@ -79,4 +82,17 @@ inline int threadsNamed(const QByteArray& prefix)
             ++count;
     }
     return count;
+}
+
+// Whether the count of threads named so comes to expected within a second,
+// checked without running the event loop (which could still finish what the
+// code under test left undone).
+inline bool threadsNamedComeTo(const QByteArray& prefix, int expected)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (threadsNamed(prefix) == expected)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
