@@ -11,10 +11,13 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -216,4 +219,120 @@ TEST(PNPServerOwnNetwork, RequestIsResentOnceTheGroupIsReachable)
     ASSERT_TRUE(ip({"route", "add", "224.0.0.0/4", "dev", "v0"}));
     // The retry period, with slack for a busy machine.
     ASSERT_EVENTUALLY(wire.requested({"Nimbus"}), 15000);
+}
+
+namespace {
+
+qint64 residentKb()
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// The junk of a misbehaving peer or a network loop: random bytes, foreign
+// XML, 64 KiB datagrams, messages that fail late, and valid announcements of
+// a type nobody searches for (these reach the server and test its hand-off).
+QList<QByteArray> floodDatagrams()
+{
+    QList<QByteArray> datagrams;
+    QByteArray random(512, Qt::Uninitialized);
+    for (char& c : random)
+        c = char(qrand());
+    datagrams << random << "<?xml version=\"1.0\"?><rss><channel><title>news</title></channel></rss>"
+              << "<" + QByteArray(65000, 'x') << "<!DOCTYPE pnp_message>\n<program uuid=\"{}\" seq=\"1\"/>"
+              << messageBytes(ProgramAnnouncement, program("Unwanted"));
+    return datagrams;
+}
+
+// Sends the datagrams round robin to the group, as fast as one thread can,
+// for the given time; returns the count sent.
+qint64 flood(const QList<QByteArray>& datagrams, int durationMs)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(PNPServer::port);
+    to.sin_addr.s_addr = htonl(PNPServer::multicastGroup.toIPv4Address());
+    QElapsedTimer clock;
+    clock.start();
+    qint64 sent = 0;
+    for (int i = 0; clock.elapsed() < durationMs; i = (i + 1) % datagrams.size()) {
+        const QByteArray& d = datagrams[i];
+        if (::sendto(fd, d.constData(), size_t(d.size()), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to)
+            == d.size())
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
+
+} // namespace
+
+TEST(PNPServer, Flood)
+{
+    runInOwnNamespace("PNPServerFlood.*");
+}
+
+// Junk at the top rate of one sender thread: the GUI thread keeps answering,
+// memory and log lines stay bounded, and a real announcement right after is
+// found at once.
+TEST(PNPServerFlood, GuiAnswersMemoryStaysBoundedAndTheNextAnnouncementIsFound)
+{
+    REQUIRE_OWN_NAMESPACE();
+    constexpr int floodMs = 3000;
+    MessageLog capture;
+    const QList<QByteArray> datagrams = floodDatagrams();
+    const ProgramDescription pd = program(uniqueType("Nimbus"));
+    PNPServer announcer, searcher;
+    Signalled found(searcher);
+    searcher.startSearch(pd.type);
+    QTest::qWait(300);
+    const qint64 idleKb = residentKb();
+
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> flooding{true};
+    std::thread sender([&] {
+        sent = flood(datagrams, floodMs);
+        flooding = false;
+    });
+    // Pings from another thread, each answered by the GUI thread's loop.
+    std::atomic<qint64> worstPingMs{0};
+    QObject context;
+    std::thread pinger([&] {
+        while (flooding) {
+            QElapsedTimer clock;
+            clock.start();
+            QMetaObject::invokeMethod(
+                &context, [&worstPingMs, clock] { worstPingMs = std::max<qint64>(worstPingMs, clock.elapsed()); },
+                Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    qint64 peakKb = idleKb;
+    waitUntil([&] {
+        peakKb = std::max(peakKb, residentKb());
+        return !flooding;
+    });
+    sender.join();
+    pinger.join();
+
+    QElapsedTimer sinceFlood;
+    sinceFlood.start();
+    call(announcer, "changeProgramDescription", pd);
+    ASSERT_EVENTUALLY(!found.discovered.of(pd.uuid).isEmpty(), 6000);
+    const qint64 foundMs = sinceFlood.elapsed();
+    QTest::qWait(50); // the last pings
+    const int lines = capture.texts().size();
+    std::printf("measured: flood of %lld datagrams in %d ms (%lld/s); memory idle %lld KiB, grew %lld KiB; "
+                "worst GUI ping %lld ms; announcement found %lld ms after; %d log lines\n",
+                (long long)sent.load(), floodMs, (long long)sent.load() * 1000 / floodMs, (long long)idleKb,
+                (long long)(peakKb - idleKb), (long long)worstPingMs.load(), (long long)foundMs, lines);
+    EXPECT_LT(peakKb - idleKb, 50 * 1024);
+    EXPECT_LT(worstPingMs, 300) << "100 ms, with slack for a busy machine";
+    // Ten datagrams' lines and two summaries a second.
+    EXPECT_LT(lines, (floodMs / 1000 + 3) * 40);
 }
