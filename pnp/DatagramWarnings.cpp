@@ -67,6 +67,7 @@ QString DatagramWarnings::failedDecodeLine(const QByteArray& data)
 
 void DatagramWarnings::dropped(const QByteArray& data, const QStringList& reasons)
 {
+    ++drops;
     std::lock_guard<std::mutex> lock(mutex);
     if (!admit()) {
         ++suppressed;
@@ -89,6 +90,7 @@ void DatagramWarnings::accepted(const QStringList& reasons)
 
 void DatagramWarnings::overflowed()
 {
+    ++drops;
     std::lock_guard<std::mutex> lock(mutex);
     flushExpired();
     ++overflows;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -29,8 +30,11 @@ public:
     void accepted(const QStringList& reasons);
     // A readable message dropped because the discovery server is behind.
     void overflowed();
-    // Writes the summary of a second that has passed; called every second.
+    // Writes the summary of a second that has passed; called at least every
+    // second.
     void flush();
+    // Datagrams dropped so far, malformed or for a busy server.
+    qint64 dropCount() const { return drops; }
 
     // "Failed decode msg:" and the first ShownBytes of data, escaped.
     static QString failedDecodeLine(const QByteArray& data);
@@ -45,4 +49,5 @@ private:
     int written = 0;
     int suppressed = 0;
     int overflows = 0;
+    std::atomic<qint64> drops{0};
 };

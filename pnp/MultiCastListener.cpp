@@ -16,7 +16,9 @@ namespace {
 
 // Shared by all interface threads, counted from the start of destruction.
 constexpr qint64 shutdownBudgetMs = 19999;
-constexpr int warningSummaryMs = 1000;
+// Often enough for once-a-second warning summaries, and to tell the end of a
+// flood soon after it.
+constexpr int dropWatchMs = 500;
 
 bool canMulticast(const QNetworkInterface& iface)
 {
@@ -37,13 +39,12 @@ QList<QNetworkInterface> multicastInterfaces()
 } // namespace
 
 MultiCastListener::MultiCastListener(const QHostAddress& group, quint16 port, QObject* parent)
-    : QObject(parent), group(group), port(port), rescanTimer(new QTimer(this)), warningTimer(new QTimer(this))
+    : QObject(parent), group(group), port(port), rescanTimer(new QTimer(this)), dropTimer(new QTimer(this))
 {
     connect(rescanTimer, &QTimer::timeout, this, &MultiCastListener::rescan);
     rescanTimer->start(RescanMs);
-    // Sums up, once a second, the warnings held back during the last one.
-    connect(warningTimer, &QTimer::timeout, [] { DatagramWarnings::shared().flush(); });
-    warningTimer->start(warningSummaryMs);
+    connect(dropTimer, &QTimer::timeout, this, &MultiCastListener::watchDrops);
+    dropTimer->start(dropWatchMs);
     const QList<QNetworkInterface> kept = multicastInterfaces();
     if (kept.isEmpty()) {
         qCritical("No multicast interfaces found");
@@ -78,6 +79,21 @@ void MultiCastListener::rescan()
     }
 }
 
+// Sums up the warnings held back, and tells when a flood has passed: a
+// period without drops after one with drops.
+void MultiCastListener::watchDrops()
+{
+    DatagramWarnings::shared().flush();
+    const qint64 drops = DatagramWarnings::shared().dropCount();
+    if (drops != lastDropCount) {
+        lastDropCount = drops;
+        flooded = true;
+    } else if (flooded) {
+        flooded = false;
+        emit floodEnded();
+    }
+}
+
 bool MultiCastListener::startSingle(const QNetworkInterface& iface)
 {
     auto* single = new SingleMultiCastListener(iface, group, port);
@@ -87,8 +103,8 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     threads.append(thread);
     // The count is taken here, as each message reaches this thread.
     connect(single, &SingleMultiCastListener::received, this,
-            [this, pending = single->pendingCount()](const PnpMessage& message, int size) {
-                --*pending;
+            [this, backlog = single->pending()](const PnpMessage& message, int size) {
+                backlog->take(size);
                 emit received(message, size);
             });
     connect(this, &MultiCastListener::closingSingle, single, &QObject::deleteLater);

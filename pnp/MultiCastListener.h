@@ -30,6 +30,9 @@ signals:
     void received(PnpMessage message, int size);
     // The group was joined on an interface that came up after construction.
     void interfaceJoined(QString name);
+    // Datagrams were being dropped and no longer are: whatever the system
+    // dropped for full buffers meanwhile is lost, announcements included.
+    void floodEnded();
     // Emitted when destruction starts; every single listener deletes itself.
     void closingSingle();
 
@@ -44,6 +47,7 @@ private:
     };
 
     void rescan();
+    void watchDrops();
     bool startSingle(const QNetworkInterface& iface);
     void retire(const Interface& iface);
     void waitForThreads();
@@ -53,5 +57,7 @@ private:
     QVector<Interface> interfaces;
     QVector<QThread*> threads; // all running threads, retired ones included until they end
     QTimer* rescanTimer;
-    QTimer* warningTimer;
+    QTimer* dropTimer;
+    qint64 lastDropCount = 0;
+    bool flooded = false;
 };

@@ -46,6 +46,8 @@ PNPServer::PNPServer(QObject* parent)
     connect(listener, &MultiCastListener::received, this, &PNPServer::handle);
     // A network that just came up may hold programs the last request missed.
     connect(listener, &MultiCastListener::interfaceJoined, this, &PNPServer::sendSearchRequest);
+    // Announcements that came while the system dropped datagrams are lost.
+    connect(listener, &MultiCastListener::floodEnded, this, &PNPServer::sendSearchRequest);
     static const int registered = qRegisterMetaType<ProgramDescription>("ProgramDescription");
     Q_UNUSED(registered);
     sendSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);

@@ -111,11 +111,11 @@ void SingleMultiCastListener::deliver(const QByteArray& data, const QHostAddress
         return;
     }
     DatagramWarnings::shared().accepted(message.warnings);
-    if (pending->load() >= MaxPending) {
+    if (!backlog->hasRoomFor(data.size())) {
         DatagramWarnings::shared().overflowed();
         return;
     }
-    ++*pending;
+    backlog->add(data.size());
     emit received(message, data.size());
 }
 

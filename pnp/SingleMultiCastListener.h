@@ -17,8 +17,9 @@ class QUdpSocket;
 // its own (see MultiCastListener); an unsuitable interface, or one where the
 // socket cannot be bound or joined, leaves the listener silent for good.
 // Datagrams are read here, off the receiver's thread: bad ones are dropped
-// with a rate-limited warning, and at most MaxPending read messages wait for
-// the receiver at any time, so that no flood can pile up work or memory there.
+// with a rate-limited warning, and only a bounded backlog of read messages
+// waits for the receiver at any time, so that no flood can pile up work or
+// memory there; beyond it messages are dropped and counted.
 class SingleMultiCastListener : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +27,27 @@ public:
     // the receiver's thread is busy for a moment; a few milliseconds of its
     // work at most.
     static constexpr int MaxPending = 256;
+    // A read message takes some times its datagram's size: a backlog of
+    // large valid messages stays within a few MiB, while MaxPending ordinary
+    // announcements (under 1 KiB each) still fit.
+    static constexpr int MaxPendingBytes = 256 << 10;
+
+    // Messages signalled and not yet taken, and the sizes of their datagrams.
+    struct Backlog {
+        std::atomic<int> messages{0};
+        std::atomic<int> bytes{0};
+        bool hasRoomFor(int size) const { return messages < MaxPending && bytes + size <= MaxPendingBytes; }
+        void add(int size)
+        {
+            ++messages;
+            bytes += size;
+        }
+        void take(int size)
+        {
+            --messages;
+            bytes -= size;
+        }
+    };
 
     SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group, quint16 port);
 
@@ -34,10 +56,9 @@ public:
     static bool isSuitable(const QNetworkInterface& iface);
     bool isListening() const { return socket != nullptr; }
 
-    // The count of messages signalled and not yet taken; the receiver
-    // decrements it as it takes each one. Shared, so that it outlives this
-    // object while signals are still queued.
-    std::shared_ptr<std::atomic<int>> pendingCount() const { return pending; }
+    // The receiver takes each message off the backlog as it gets it. Shared,
+    // so that it outlives this object while signals are still queued.
+    std::shared_ptr<Backlog> pending() const { return backlog; }
 
 signals:
     // One readable message, the size of its datagram.
@@ -54,5 +75,5 @@ private:
 
     QUdpSocket* socket = nullptr;
     QHostAddress group;
-    std::shared_ptr<std::atomic<int>> pending = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<Backlog> backlog = std::make_shared<Backlog>();
 };

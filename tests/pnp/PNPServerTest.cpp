@@ -234,8 +234,9 @@ qint64 residentKb()
 }
 
 // The junk of a misbehaving peer or a network loop: random bytes, foreign
-// XML, 64 KiB datagrams, messages that fail late, and valid announcements of
-// a type nobody searches for (these reach the server and test its hand-off).
+// XML, 64 KiB datagrams, messages that fail late, and valid messages that
+// reach the server and test the hand-off: announcements of a type nobody
+// searches for and the most expensive request (7,000 targets).
 QList<QByteArray> floodDatagrams()
 {
     QList<QByteArray> datagrams;
@@ -244,7 +245,9 @@ QList<QByteArray> floodDatagrams()
         c = char(qrand());
     datagrams << random << "<?xml version=\"1.0\"?><rss><channel><title>news</title></channel></rss>"
               << "<" + QByteArray(65000, 'x') << "<!DOCTYPE pnp_message>\n<program uuid=\"{}\" seq=\"1\"/>"
-              << messageBytes(ProgramAnnouncement, program("Unwanted"));
+              << messageBytes(ProgramAnnouncement, program("Unwanted"))
+              << "<!DOCTYPE pnp_message><discover_request>" + QByteArray("<target/>").repeated(7000)
+                     + "</discover_request>";
     return datagrams;
 }
 
