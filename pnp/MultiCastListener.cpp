@@ -54,15 +54,17 @@ MultiCastListener::MultiCastListener(const QHostAddress& group, quint16 port, QO
         startSingle(iface);
 }
 
-// Joins interfaces that are new or became suitable, lets go of those that
-// disappeared or stopped being able to multicast.
+// Joins interfaces that are new or changed (got their first address or lost
+// their last), lets go of those that disappeared or stopped being able to
+// multicast. A join that failed is not tried again while the interface stays
+// as it is.
 void MultiCastListener::rescan()
 {
     const QList<QNetworkInterface> current = multicastInterfaces();
     auto stillThere = [&current](const Interface& known) {
         return std::any_of(current.cbegin(), current.cend(), [&known](const QNetworkInterface& iface) {
             return iface.index() == known.index && iface.name() == known.name
-                   && (known.listening || !SingleMultiCastListener::isSuitable(iface));
+                   && known.suitable == SingleMultiCastListener::isSuitable(iface);
         });
     };
     for (int i = interfaces.size() - 1; i >= 0; --i) {
@@ -99,7 +101,7 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     auto* single = new SingleMultiCastListener(iface, group, port);
     auto* thread = new QThread(this);
     thread->setObjectName(QStringLiteral("multicast %1").arg(iface.humanReadableName()));
-    interfaces.append({iface.index(), iface.name(), single->isListening(), single, thread});
+    interfaces.append({iface.index(), iface.name(), SingleMultiCastListener::isSuitable(iface), single, thread});
     threads.append(thread);
     // The count is taken here, as each message reaches this thread.
     connect(single, &SingleMultiCastListener::received, this,

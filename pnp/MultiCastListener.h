@@ -41,7 +41,8 @@ private:
     struct Interface {
         int index;
         QString name;
-        bool listening;
+        bool suitable; // when its listener was made
+
         SingleMultiCastListener* single;
         QThread* thread;
     };

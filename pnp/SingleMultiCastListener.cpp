@@ -6,6 +6,8 @@
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
+#include <algorithm>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -47,12 +49,18 @@ SingleMultiCastListener::SingleMultiCastListener(const QNetworkInterface& iface,
         connect(socket, &QUdpSocket::readyRead, this, &SingleMultiCastListener::processPendingDatagrams);
 }
 
+// The group is IPv4: an interface with only an IPv6 address (as one whose
+// network is not configured yet) cannot join it, and is looked at again when
+// it gets one.
 bool SingleMultiCastListener::isSuitable(const QNetworkInterface& iface)
 {
     const auto flags = iface.flags();
+    const QList<QNetworkAddressEntry> entries = iface.addressEntries();
     return !flags.testFlag(QNetworkInterface::IsLoopBack) && flags.testFlag(QNetworkInterface::IsUp)
            && flags.testFlag(QNetworkInterface::IsRunning) && flags.testFlag(QNetworkInterface::CanMulticast)
-           && !iface.addressEntries().isEmpty();
+           && std::any_of(entries.cbegin(), entries.cend(), [](const QNetworkAddressEntry& entry) {
+                  return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+              });
 }
 
 bool SingleMultiCastListener::bindAndJoin(const QNetworkInterface& iface, quint16 port)

@@ -52,7 +52,7 @@ public:
     SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group, quint16 port);
 
     // True when the interface is one to listen on (not loopback, up, running,
-    // multicast-capable, with an address).
+    // multicast-capable, with an IPv4 address).
     static bool isSuitable(const QNetworkInterface& iface);
     bool isListening() const { return socket != nullptr; }
 

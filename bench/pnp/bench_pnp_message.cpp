@@ -124,7 +124,8 @@ void BM_DropMalformed(benchmark::State& state)
 BENCHMARK(BM_DropMalformed)->ArgsProduct({{0, 1, 2, 3}, {0, 1}});
 
 // 64 KiB documents built to be expensive: deep nesting, many siblings, many
-// attributes on one element, many interfaces (a valid announcement).
+// attributes on one element, many interfaces (a valid announcement), and one
+// endless tag name (junk of a flood).
 QByteArray worstCase(int shape)
 {
     const QByteArray head = "<!DOCTYPE pnp_message>\n";
@@ -141,9 +142,11 @@ QByteArray worstCase(int shape)
             attributes += " a" + QByteArray::number(i) + "=\"\"";
         return head + "<program" + attributes + "/>";
     }
-    default:
+    case 3:
         return head + "<program name=\"n\" uuid=\"{}\"><interfaces>"
                + repeat("<interface type=\"t\" port=\"1\" isFree=\"1\"/>") + "</interfaces></program>";
+    default:
+        return "<" + QByteArray(room, 'x');
     }
 }
 
@@ -157,7 +160,7 @@ void BM_ReadWorstCase(benchmark::State& state)
     }
     state.SetBytesProcessed(state.iterations() * data.size());
 }
-BENCHMARK(BM_ReadWorstCase)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadWorstCase)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 // Baseline: one warning written for every dropped datagram, without a limit.
 void BM_WarningOnly(benchmark::State& state)
