@@ -1,5 +1,7 @@
 #include "pnp/DatagramWarnings.h"
 
+#include "pnp/PnpMessage.h"
+
 #include <QDebug>
 
 #include <chrono>
@@ -63,6 +65,16 @@ QString DatagramWarnings::failedDecodeLine(const QByteArray& data)
     if (data.size() > ShownBytes)
         line += QStringLiteral("... (%1 bytes)").arg(data.size());
     return line;
+}
+
+bool DatagramWarnings::read(const QByteArray& data, const QHostAddress& sender, PnpMessage* message)
+{
+    if (!message->fromXml(data, sender)) {
+        dropped(data, message->warnings);
+        return false;
+    }
+    accepted(message->warnings);
+    return true;
 }
 
 void DatagramWarnings::dropped(const QByteArray& data, const QStringList& reasons)

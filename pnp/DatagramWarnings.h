@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QStringList>
 
 #include <atomic>
@@ -11,6 +12,8 @@
 // thread: a misbehaving peer or a network loop must not turn into a flood of
 // log lines. Up to LinesPerSecond datagrams a second get their lines; the
 // rest are counted and summed up once a second.
+class PnpMessage;
+
 class DatagramWarnings {
 public:
     static constexpr int LinesPerSecond = 10;
@@ -22,6 +25,10 @@ public:
 
     // The one instance shared by all discovery threads of the process.
     static DatagramWarnings& shared();
+
+    // Reads one datagram into message and writes what the reader complained
+    // of; false when the datagram is to be dropped.
+    bool read(const QByteArray& data, const QHostAddress& sender, PnpMessage* message);
 
     // A dropped datagram: the reader's reasons, then "Failed decode msg:"
     // with the start of the datagram.

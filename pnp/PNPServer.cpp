@@ -151,11 +151,8 @@ void PNPServer::closeProgram(ProgramDescription pd)
 bool PNPServer::decode(QByteArray data, QHostAddress host)
 {
     PnpMessage message;
-    if (!message.fromXml(data, host)) {
-        DatagramWarnings::shared().dropped(data, message.warnings);
+    if (!DatagramWarnings::shared().read(data, host, &message))
         return false;
-    }
-    DatagramWarnings::shared().accepted(message.warnings);
     handle(message, data.size());
     return true;
 }

@@ -114,11 +114,8 @@ void SingleMultiCastListener::processPendingDatagrams()
 void SingleMultiCastListener::deliver(const QByteArray& data, const QHostAddress& sender)
 {
     PnpMessage message;
-    if (!message.fromXml(data, sender)) {
-        DatagramWarnings::shared().dropped(data, message.warnings);
+    if (!DatagramWarnings::shared().read(data, sender, &message))
         return;
-    }
-    DatagramWarnings::shared().accepted(message.warnings);
     if (!backlog->hasRoomFor(data.size())) {
         DatagramWarnings::shared().overflowed();
         return;
