@@ -8,12 +8,12 @@
 #include <functional>
 #include <mutex>
 
+class PnpMessage;
+
 // Writes the warnings of bad discovery datagrams at a bounded rate, from any
 // thread: a misbehaving peer or a network loop must not turn into a flood of
 // log lines. Up to LinesPerSecond datagrams a second get their lines; the
 // rest are counted and summed up once a second.
-class PnpMessage;
-
 class DatagramWarnings {
 public:
     static constexpr int LinesPerSecond = 10;

@@ -103,7 +103,7 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     thread->setObjectName(QStringLiteral("multicast %1").arg(iface.humanReadableName()));
     interfaces.append({iface.index(), iface.name(), SingleMultiCastListener::isSuitable(iface), single, thread});
     threads.append(thread);
-    // The count is taken here, as each message reaches this thread.
+    // A message leaves the listener's backlog as it reaches this thread.
     connect(single, &SingleMultiCastListener::received, this,
             [this, backlog = single->pending()](const PnpMessage& message, int size) {
                 backlog->take(size);

@@ -2,7 +2,6 @@
 
 #include "pnp/XmlNode.h"
 
-#include <QDebug>
 #include <QDomDocument>
 
 namespace {

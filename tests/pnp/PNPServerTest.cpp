@@ -206,7 +206,7 @@ TEST(PNPServer, RequestThatCouldNotLeaveIsRetried)
 }
 
 // Started before the network can route the group, as at boot; a VPN or
-// network card that comes up later brings the route.
+// network card that comes up later brings the route, or a network of its own.
 TEST(PNPServerOwnNetwork, RequestIsResentOnceTheGroupIsReachable)
 {
     REQUIRE_OWN_NAMESPACE();
@@ -219,6 +219,13 @@ TEST(PNPServerOwnNetwork, RequestIsResentOnceTheGroupIsReachable)
     ASSERT_TRUE(ip({"route", "add", "224.0.0.0/4", "dev", "v0"}));
     // The retry period, with slack for a busy machine.
     ASSERT_EVENTUALLY(wire.requested({"Nimbus"}), 15000);
+
+    // A network that comes up later is asked too, once joined.
+    const int requests = wire.heard.size();
+    ASSERT_TRUE(ip({"link", "add", "v2", "type", "veth", "peer", "name", "v3"}));
+    ASSERT_TRUE(ip({"addr", "add", "10.78.0.1/24", "dev", "v2"}) && ip({"link", "set", "v2", "up"})
+                && ip({"link", "set", "v3", "up"}));
+    ASSERT_EVENTUALLY(wire.heard.size() > requests, 15000);
 }
 
 namespace {
