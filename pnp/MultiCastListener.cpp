@@ -99,6 +99,7 @@ void MultiCastListener::watchDrops()
 bool MultiCastListener::startSingle(const QNetworkInterface& iface)
 {
     auto* single = new SingleMultiCastListener(iface, group, port);
+    const bool listening = single->isListening(); // read before the listener's thread owns it
     auto* thread = new QThread(this);
     thread->setObjectName(QStringLiteral("multicast %1").arg(iface.humanReadableName()));
     interfaces.append({iface.index(), iface.name(), SingleMultiCastListener::isSuitable(iface), single, thread});
@@ -118,7 +119,7 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     // see that order; it cannot see Qt's own locking).
     single->moveToThread(thread);
     thread->start(QThread::LowPriority);
-    return single->isListening();
+    return listening;
 }
 
 // The thread ends once its listener is deleted there, and is freed after

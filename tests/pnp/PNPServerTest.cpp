@@ -230,6 +230,13 @@ TEST(PNPServerOwnNetwork, RequestIsResentOnceTheGroupIsReachable)
 
 namespace {
 
+// Under a sanitizer the process's memory is mostly the sanitizer's own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool memoryMeasurable = false;
+#else
+constexpr bool memoryMeasurable = true;
+#endif
+
 qint64 residentKb()
 {
     QFile status("/proc/self/status");
@@ -341,7 +348,8 @@ TEST(PNPServerFlood, GuiAnswersMemoryStaysBoundedAndTheNextAnnouncementIsFound)
                 "worst GUI ping %lld ms; announcement found %lld ms after; %d log lines\n",
                 (long long)sent.load(), floodMs, (long long)sent.load() * 1000 / floodMs, (long long)idleKb,
                 (long long)(peakKb - idleKb), (long long)worstPingMs.load(), (long long)foundMs, lines);
-    EXPECT_LT(peakKb - idleKb, 50 * 1024);
+    if (memoryMeasurable)
+        EXPECT_LT(peakKb - idleKb, 50 * 1024);
     EXPECT_LT(worstPingMs, 300) << "100 ms, with slack for a busy machine";
     // Ten datagrams' lines and two summaries a second.
     EXPECT_LT(lines, (floodMs / 1000 + 3) * 40);
