@@ -3,6 +3,7 @@
 #include "pnp/DatagramWarnings.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
@@ -12,6 +13,9 @@
 #include <sys/socket.h>
 
 namespace {
+
+// Longest stretch of reading before the event loop gets a turn.
+constexpr qint64 readingTurnMs = 20;
 
 // Datagrams wait in the kernel while this thread is not scheduled; a large
 // buffer lets a burst survive a busy machine. Beyond the system's limit only
@@ -100,7 +104,11 @@ void SingleMultiCastListener::processPendingDatagrams()
 {
     if (!socket)
         return;
-    while (socket->hasPendingDatagrams()) {
+    // Back to the event loop now and then, so that a flood cannot hold off
+    // this listener's deletion; the socket tells again that more is waiting.
+    QElapsedTimer turn;
+    turn.start();
+    while (turn.elapsed() < readingTurnMs && socket->hasPendingDatagrams()) {
         QByteArray buffer(int(qMax<qint64>(socket->pendingDatagramSize(), 0)), Qt::Uninitialized);
         QHostAddress sender;
         const qint64 size = socket->readDatagram(buffer.data(), buffer.size(), &sender);
