@@ -104,12 +104,10 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     thread->setObjectName(QStringLiteral("multicast %1").arg(iface.humanReadableName()));
     interfaces.append({iface.index(), iface.name(), SingleMultiCastListener::isSuitable(iface), single, thread});
     threads.append(thread);
-    // A message leaves the listener's backlog as it reaches this thread.
-    connect(single, &SingleMultiCastListener::received, this,
-            [this, backlog = single->pending()](const PnpMessage& message, int size) {
-                backlog->take(size);
-                emit received(message, size);
-            });
+    connect(single, &SingleMultiCastListener::messagesWaiting, this, [this, backlog = single->pending()] {
+        for (const SingleMultiCastListener::Backlog::Entry& entry : backlog->takeAll())
+            emit received(entry.message, entry.size);
+    });
     connect(this, &MultiCastListener::closingSingle, single, &QObject::deleteLater);
     // quit() is thread-safe; calling it directly ends the thread without a
     // round trip through this object's event loop.

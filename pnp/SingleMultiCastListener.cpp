@@ -8,6 +8,7 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <utility>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -124,12 +125,29 @@ void SingleMultiCastListener::deliver(const QByteArray& data, const QHostAddress
     PnpMessage message;
     if (!DatagramWarnings::shared().read(data, sender, &message))
         return;
-    if (!backlog->hasRoomFor(data.size())) {
+    bool wasEmpty = false;
+    if (!backlog->push(message, data.size(), &wasEmpty))
         DatagramWarnings::shared().overflowed();
-        return;
-    }
-    backlog->add(data.size());
-    emit received(message, data.size());
+    else if (wasEmpty)
+        emit messagesWaiting();
+}
+
+bool SingleMultiCastListener::Backlog::push(const PnpMessage& message, int size, bool* wasEmpty)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (int(entries.size()) >= MaxPending || bytes + size > MaxPendingBytes)
+        return false;
+    *wasEmpty = entries.empty();
+    entries.push_back({message, size});
+    bytes += size;
+    return true;
+}
+
+std::vector<SingleMultiCastListener::Backlog::Entry> SingleMultiCastListener::Backlog::takeAll()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    bytes = 0;
+    return std::exchange(entries, {});
 }
 
 void SingleMultiCastListener::stop()

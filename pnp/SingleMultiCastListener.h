@@ -7,8 +7,9 @@
 #include <QHostAddress>
 #include <QObject>
 
-#include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class QNetworkInterface;
 class QUdpSocket;
@@ -32,21 +33,24 @@ public:
     // announcements (under 1 KiB each) still fit.
     static constexpr int MaxPendingBytes = 256 << 10;
 
-    // Messages signalled and not yet taken, and the sizes of their datagrams.
-    struct Backlog {
-        std::atomic<int> messages{0};
-        std::atomic<int> bytes{0};
-        bool hasRoomFor(int size) const { return messages < MaxPending && bytes + size <= MaxPendingBytes; }
-        void add(int size)
-        {
-            ++messages;
-            bytes += size;
-        }
-        void take(int size)
-        {
-            --messages;
-            bytes -= size;
-        }
+    // Read messages waiting for the receiver, each with the size of its
+    // datagram. Handed over under a lock rather than as signal arguments, so
+    // that the bound holds however far behind the receiver is.
+    class Backlog {
+    public:
+        struct Entry {
+            PnpMessage message;
+            int size;
+        };
+        // False, and nothing kept, when the backlog is full; wasEmpty tells
+        // whether the receiver must be told.
+        bool push(const PnpMessage& message, int size, bool* wasEmpty);
+        std::vector<Entry> takeAll();
+
+    private:
+        std::mutex mutex;
+        std::vector<Entry> entries;
+        int bytes = 0;
     };
 
     SingleMultiCastListener(const QNetworkInterface& iface, const QHostAddress& group, quint16 port);
@@ -56,13 +60,13 @@ public:
     static bool isSuitable(const QNetworkInterface& iface);
     bool isListening() const { return socket != nullptr; }
 
-    // The receiver takes each message off the backlog as it gets it. Shared,
-    // so that it outlives this object while signals are still queued.
+    // What the receiver takes on messagesWaiting(). Shared, so that it
+    // outlives this object while the signal is still queued.
     std::shared_ptr<Backlog> pending() const { return backlog; }
 
 signals:
-    // One readable message, the size of its datagram.
-    void received(PnpMessage message, int size);
+    // The backlog was empty and holds messages now.
+    void messagesWaiting();
 
 private slots:
     void processPendingDatagrams();
