@@ -158,7 +158,7 @@ bool PNPServer::decode(QByteArray data, QHostAddress host)
 }
 
 // A message already read, by decode or by a listener thread.
-void PNPServer::handle(PnpMessage message, int size)
+void PNPServer::handle(const PnpMessage& message, int size)
 {
     if (message.kind == DiscoverRequest) {
         answerDiscoverRequest(message.targets);

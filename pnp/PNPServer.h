@@ -43,7 +43,7 @@ public slots:
 
 private slots:
     bool decode(QByteArray data, QHostAddress host);
-    void handle(PnpMessage message, int size);
+    void handle(const PnpMessage& message, int size);
     void sendSearchRequest();
     void changeProgramDescription(ProgramDescription pd);
     void closeProgram(ProgramDescription pd);

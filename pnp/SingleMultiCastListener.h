@@ -40,7 +40,7 @@ public:
     public:
         struct Entry {
             PnpMessage message;
-            int size;
+            int size = 0;
         };
         // False, and nothing kept, when the backlog is full; wasEmpty tells
         // whether the receiver must be told.
