@@ -119,6 +119,9 @@ MainWindow::~MainWindow()
     saveWindowSettings();
     emit closeAll();
     stopWorkerThreads();
+    // Joins the discovery threads while the window is still whole: waiting
+    // for them processes events, which must not reach a half-destroyed window.
+    delete pnpServer;
     ui.reset();
 }
 

@@ -98,12 +98,14 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedDrawnRelativeToBaselinesPlayedAndClose
     ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(Events), TimeoutMs);
     EXPECT_EQ(curveValues(plot->curve(0)), rawSamples(Events - 1, SecondSerial, 0));
 
-    // Closing stops the threads quickly and saves the settings.
+    // Closing, outside the event loop as the process entry does, stops the
+    // threads quickly (discovery's included) and saves the settings.
     MessageLog messages;
     QElapsedTimer clock;
     clock.start();
     window.reset();
     EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_TRUE(threadsNamedComeTo("multicast", 0));
     EXPECT_TRUE(messages.warnings().isEmpty()) << messages.warnings().join("\n").toStdString();
     QSettings store;
     EXPECT_FALSE(store.value("MainWindow/geometry").toByteArray().isEmpty());
