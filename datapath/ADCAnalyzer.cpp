@@ -141,8 +141,17 @@ void ADCAnalyzer::adcRawDataSignedUpdated(bool adcSigned)
     m_adcSigned = adcSigned;
 }
 
+// The window switches to a file only after the live connection has been
+// closed and its last block delivered, so a record that block left unfinished
+// can never be completed: drop it rather than let it swallow the first file
+// record. (Going live keeps the buffer: the new connection's first blocks may
+// already be here.)
 void ADCAnalyzer::dataSourceUpdated(bool fromFile)
 {
+    if (fromFile && !m_fromFile) {
+        m_eventStart = quint32(m_buffer.size());
+        dropConsumedBytes();
+    }
     m_fromFile = fromFile;
 }
 

@@ -258,6 +258,18 @@ TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)
     EXPECT_EQ(file.events.size(), 2);
 }
 
+TEST(ADCAnalyzerStream, SwitchToAFileDropsTheRecordTheConnectionLeftUnfinished)
+{
+    AnalyzerProbe probe(false);
+    probe.feed(simpleEvent(1).left(20));
+    probe.analyzer.dataSourceUpdated(true);
+    probe.feed(simpleEvent(2));
+    ASSERT_EQ(probe.events.size(), 1);
+    EXPECT_EQ(probe.events[0].evNum, 2u);
+    EXPECT_TRUE(probe.logs.isEmpty()) << probe.logs.join('\n').toStdString();
+    EXPECT_EQ(probe.positions, (Positions{{20, 2}})); // positions stay absolute
+}
+
 TEST(ADCAnalyzerStream, OnePermitAndOneMapPerBlock)
 {
     AnalyzerProbe probe;
