@@ -155,7 +155,8 @@ TEST_F(MainWindowLiveTest, HistogramTabFillsFromTheLiveStream)
         const auto filled = [plot] {
             const QwtPlotItemList items = plot->itemList();
             return std::any_of(items.cbegin(), items.cend(), [](const QwtPlotItem* item) {
-                return item->isVisible() && item->boundingRect().isValid();
+                const QRectF bounds = item->boundingRect();
+                return item->isVisible() && (bounds.width() > 0 || bounds.height() > 0);
             });
         };
         EXPECT_TRUE(filled());
