@@ -27,6 +27,26 @@ double sumOf(const double* samples, int first, int last, Term term)
     return (part[0] + part[1]) + (part[2] + part[3]);
 }
 
+// The sum and the sum of squares of samples[0, n), in one pass of four
+// partial sums each.
+std::pair<double, double> sumAndSquares(const double* samples, int n)
+{
+    double sum[4] = {0, 0, 0, 0};
+    double squares[4] = {0, 0, 0, 0};
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (int k = 0; k < 4; ++k) {
+            sum[k] += samples[i + k];
+            squares[k] += samples[i + k] * samples[i + k];
+        }
+    }
+    for (; i < n; ++i) {
+        sum[0] += samples[i];
+        squares[0] += samples[i] * samples[i];
+    }
+    return {(sum[0] + sum[1]) + (sum[2] + sum[3]), (squares[0] + squares[1]) + (squares[2] + squares[3])};
+}
+
 // The first index holding a or b; count when there is none.
 int firstIndexOf(const double* samples, int count, double a, double b)
 {
@@ -54,9 +74,11 @@ ChannelFeatures FeatureExtractor::compute(const double* samples, int count) cons
 void FeatureExtractor::measureBaseline(const double* samples, int count, ChannelFeatures& f) const
 {
     const int n = std::clamp(baselineSamples, 1, count);
-    const double baseline = sumOf(samples, 0, n, [](double s) { return s; }) / n;
-    f.baseline = baseline;
-    f.noise = std::sqrt(sumOf(samples, 0, n, [baseline](double s) { return (s - baseline) * (s - baseline); }) / n);
+    // Samples are ADC codes, so both sums are exact and the variance as
+    // mean square minus squared mean loses nothing worth a second pass.
+    const auto [sum, squares] = sumAndSquares(samples, n);
+    f.baseline = sum / n;
+    f.noise = std::sqrt(std::max(0.0, squares / n - f.baseline * f.baseline));
 }
 
 FeatureExtractor::PeakCandidates FeatureExtractor::peakCandidates(const ChannelFeatures& f, Extremes extremes)
