@@ -69,6 +69,42 @@ FeatureExtractor::Extremes decodeSamples(const char* in, quint32 wordCount, doub
     return {double(lo), double(hi)};
 }
 
+#ifdef __SSE2__
+// The first sample in time of four words whose 16-bit lanes hit (a compare
+// result), or -1. Lane 2k holds the low half of word k, its second sample,
+// lane 2k + 1 the high half, its first.
+int firstHitIn(__m128i hit)
+{
+    const int lanes = _mm_movemask_epi8(_mm_packs_epi16(hit, _mm_setzero_si128())); // one bit per lane
+    if (lanes == 0)
+        return -1;
+    const int word = int(qCountTrailingZeroBits(quint32(lanes))) / 2;
+    return 2 * word + (((lanes >> (2 * word + 1)) & 1) != 0 ? 0 : 1);
+}
+
+// Scans the codes eight words at a time from word `at` for a or (if Both) b;
+// returns the sample index of the first hit, or -1 with `at` at the words
+// left over.
+template <bool Both>
+int scanCodes(const char* in, quint32 wordCount, __m128i a, __m128i b, std::size_t& at)
+{
+    const auto hits = [&](std::size_t word) {
+        const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * word));
+        const __m128i hit = _mm_cmpeq_epi16(codes, a);
+        return Both ? _mm_or_si128(hit, _mm_cmpeq_epi16(codes, b)) : hit;
+    };
+    for (; at + 8 <= wordCount; at += 8) {
+        const __m128i first = hits(at);
+        const __m128i second = hits(at + 4);
+        if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) {
+            const int inFirst = firstHitIn(first);
+            return int(2 * at) + (inFirst >= 0 ? inFirst : 8 + firstHitIn(second));
+        }
+    }
+    return -1;
+}
+#endif
+
 // The index of the first sample equal to either candidate, searched in the
 // sample words (as decodeSamples reads them) rather than in the decoded
 // doubles: sixteen codes per test keep the peak search small next to decoding.
@@ -80,14 +116,10 @@ int firstSampleOf(const char* in, quint32 wordCount, const double* samples, quin
     const auto rawCode = [flip](double value) { return _mm_set1_epi16(short(qint16(value) ^ qint16(flip & 0xFFFFu))); };
     const __m128i a = rawCode(candidates.first);
     const __m128i b = rawCode(candidates.second);
-    const auto hits = [&](std::size_t word) {
-        const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * word));
-        return _mm_or_si128(_mm_cmpeq_epi16(codes, a), _mm_cmpeq_epi16(codes, b));
-    };
-    for (; i + 8 <= wordCount; i += 8) {
-        if (_mm_movemask_epi8(_mm_or_si128(hits(i), hits(i + 4))) != 0)
-            break;
-    }
+    const int found = candidates.first == candidates.second ? scanCodes<false>(in, wordCount, a, b, i)
+                                                            : scanCodes<true>(in, wordCount, a, b, i);
+    if (found >= 0)
+        return found;
 #endif
     const quint32 count = 2 * wordCount;
     for (quint32 s = quint32(2 * i); s < count; ++s) {

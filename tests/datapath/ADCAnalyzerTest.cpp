@@ -256,13 +256,24 @@ TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSam
     QByteArray stream;
     for (int i = 0; i < 8; ++i)
         EventEncoder::appendEvent(stream, generator.nextEvent());
+    // Signed, the two extremes lie at the same distance from the baseline 0.
+    EventData tie;
+    tie.devices[1].serial = 1;
+    tie.devices[1].deviceType = 0xD9;
+    QVector<double>& samples = tie.devices[1].channels[0].samples;
+    samples = QVector<double>(40, 0);
+    samples[25] = -5;
+    samples[30] = 5;
+    EventEncoder::appendEvent(stream, tie);
     const FeatureExtractor extractor;
     for (bool adcSigned : {true, false}) {
         SCOPED_TRACE(adcSigned ? "signed" : "unsigned");
         AnalyzerProbe probe;
         probe.analyzer.adcRawDataSignedUpdated(adcSigned);
         probe.feed(stream);
-        ASSERT_EQ(probe.events.size(), 8);
+        ASSERT_EQ(probe.events.size(), 9);
+        if (adcSigned)
+            EXPECT_EQ(probe.events.last().devices.first().channels[0].features.peak, 25);
         for (const EventData& e : qAsConst(probe.events)) {
             for (const ChannelData& c : qAsConst(e.devices.first().channels)) {
                 const ChannelFeatures expected = extractor.compute(c.samples.constData(), c.samples.size());
