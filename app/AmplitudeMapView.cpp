@@ -36,7 +36,7 @@ AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
                     {QStringLiteral("Channel"), QStringLiteral("Amplitude (ADC codes)")})
     , m_map(new QwtPlotSpectrogram(QStringLiteral("Amplitude vs channel")))
 {
-    m_map->setColorMap(new LogCountColorMap);
+    m_map->setColorMap(LogCountColorMap::linearColors());
     m_map->setRenderThreadCount(1); // the GUI thread only; the map is small
     // Cells are coloured once each and the painter scales the small image,
     // instead of one colour lookup per screen pixel.
@@ -77,13 +77,15 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
                 values[((bin - first) / merge) * columns + ch] += counts[bin];
         }
         maxCount = *std::max_element(values.cbegin(), values.cend());
+        for (double& value : values)
+            value = LogCountColorMap::scaled(value);
         data->setValueMatrix(values, columns);
         data->setInterval(Qt::XAxis, QwtInterval(-0.5, columns - 0.5));
         const double width = double(merge) * BoardHistograms::AmplitudeBinWidth;
         const double low = BoardHistograms::amplitudeBinLow(first);
         data->setInterval(Qt::YAxis, QwtInterval(low, low + rows * width));
     }
-    data->setInterval(Qt::ZAxis, QwtInterval(0, std::max(1.0, maxCount)));
+    data->setInterval(Qt::ZAxis, QwtInterval(0, LogCountColorMap::scaled(std::max(1.0, maxCount))));
     m_map->setData(data);
     m_filled = first < end; // an empty map is hidden rather than drawn pixel by pixel
     m_map->setVisible(m_shown && m_filled);
