@@ -4,7 +4,11 @@
 // each record in place into an EventData, survives format errors by logging
 // them and searching for the next sync word, keeps a map from absolute stream
 // position to event number, and returns one flow-control permit per block.
-// Lives in a worker thread of its own; every slot arrives queued. The first
+// While a channel's samples are still in cache it computes their features.
+// Given a writer semaphore, it also sends every decoded board, without its
+// samples, to the monitor (histograms, output writer) once per pass; the
+// monitor never slows decoding down: a record without a permit is dropped
+// and counted. Lives in a worker thread of its own; every slot arrives queued. The first
 // analyzer of a process tunes glibc's heap so that large blocks and decoded
 // samples reuse memory instead of faulting fresh pages in each time.
 

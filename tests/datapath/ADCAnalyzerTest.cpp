@@ -78,7 +78,10 @@ TEST(ADCAnalyzerDecode, FieldsOfEmptyEventBoardHeaderAndChannels)
     expected.timeFlags = 3;
     expected.timeLow = 0x3FFFFFFC;
     // The low two bits of the channel's second time word are dropped.
-    expected.channels[2] = {2, (quint64(0xA) << 32) | 0x1, {-32768, 32767, 1, 32766}};
+    ChannelData& two = expected.channels[2];
+    two.ch = 2;
+    two.time = (quint64(0xA) << 32) | 0x1;
+    two.samples = {-32768, 32767, 1, 32766};
     expected.channels[63].ch = 63;
     EXPECT_TRUE(probe.events[1].devices.keys() == QList<quint32>{0xCAFE}
                 && probe.events[1].devices[0xCAFE] == expected);
@@ -272,8 +275,9 @@ TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSam
         probe.analyzer.adcRawDataSignedUpdated(adcSigned);
         probe.feed(stream);
         ASSERT_EQ(probe.events.size(), 9);
-        if (adcSigned)
+        if (adcSigned) {
             EXPECT_EQ(probe.events.last().devices.first().channels[0].features.peak, 25);
+        }
         for (const EventData& e : qAsConst(probe.events)) {
             for (const ChannelData& c : qAsConst(e.devices.first().channels)) {
                 const ChannelFeatures expected = extractor.compute(c.samples.constData(), c.samples.size());
