@@ -19,6 +19,7 @@
 #include <numeric>
 #include <qwt_plot_histogram.h>
 #include <qwt_plot_item.h>
+#include <qwt_plot_zoomer.h>
 
 namespace {
 
@@ -109,7 +110,11 @@ TEST_F(HistMngrWidgetTest, EachTypeWithItsTitlesDrawsTheDecodedBoards)
     EXPECT_EQ(plot()->axisTitle(QwtPlot::yRight).text(), "Events");
     select("Event rate");
     EXPECT_FALSE(plot()->axisEnabled(QwtPlot::yRight));
-    EXPECT_NE(plot()->zoomer(), nullptr);
+    // Zoomed in on one type, the next one starts unzoomed.
+    plot()->zoomer()->zoom(QRectF(-100, 0, 50, 10));
+    ASSERT_EQ(plot()->zoomer()->zoomRectIndex(), 1u);
+    select("Peak position");
+    EXPECT_EQ(plot()->zoomer()->zoomRectIndex(), 0u);
 }
 
 TEST_F(HistMngrWidgetTest, FillingCountsBoardChoiceAndReset)
