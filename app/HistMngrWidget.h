@@ -1,17 +1,20 @@
 #pragma once
-// The histogram tab: a plot paired with a selector of histogram types. The
-// plot shows the item of the selected type under that type's title. No
-// histogram type is registered yet, so the selector is empty, records change
-// nothing and refreshing draws nothing; the tab, its layout and slots exist.
+// The histogram tab: a plot paired with a selector of histogram types, and on
+// the right the board choice, the channel box, Reset and the counts of boards
+// histogrammed and skipped. Records fill the histograms from their channel
+// features as they arrive; the plot is redrawn once a second, and only while
+// the tab shows.
 
+#include "app/FeatureHistograms.h"
 #include "datapath/EventData.h"
 
-#include <QMap>
-#include <QString>
+#include <QElapsedTimer>
 #include <QWidget>
+#include <memory>
+#include <vector>
 
+class HistogramView;
 class QTimer;
-class QwtPlotItem;
 
 namespace Ui {
 class HistMngrWidget;
@@ -21,23 +24,42 @@ class HistMngrWidget : public QWidget {
     Q_OBJECT
 
 public:
+    static constexpr int RefreshIntervalMs = 1000;
+
     explicit HistMngrWidget(QWidget* parent = nullptr);
     ~HistMngrWidget() override;
 
+    const FeatureHistograms& histograms() const { return m_histograms; }
+
 public slots:
-    // One board's records; queued from the analyzer thread at any rate, so it
-    // must return at once.
+    // Board records queued from the analyzer at any rate: a few additions per
+    // channel, no drawing, so it returns at once.
     void dataUpdated(DeviceData data);
+    // Boards the analyzer dropped because the monitor was behind.
+    void boardsSkipped(int boards);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private slots:
     void on_comboBoxType_currentIndexChanged(int index);
+    void on_comboBoxBoard_currentIndexChanged(int index);
+    void on_spinBoxChannel_valueChanged(int channel);
+    void on_pushButtonReset_clicked();
     void refreshCurrentPlot(bool force);
     void refreshCurrentPlot();
 
 private:
+    void addViews();
+    void updateBoardChoice();
+    void showCounts();
+    HistogramView* currentView() const;
+
     Ui::HistMngrWidget* ui;
-    QMap<int, QwtPlotItem*> itemMap; // plot item per histogram type
-    QMap<int, QString> titleMap;     // plot title per histogram type
+    std::vector<std::unique_ptr<HistogramView>> views; // by selector index
     int currentType = -1;
     QTimer* refreshTimer;
+    FeatureHistograms m_histograms;
+    QElapsedTimer m_clock; // seconds for the event rate
 };

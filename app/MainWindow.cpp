@@ -92,6 +92,7 @@ MainWindow::MainWindow(QWidget* parent)
     , tcpStatusLabel(new QLabel(this))
     , eventLabel(new QLabel(this))
     , sourceLabel(new QLabel(this))
+    , skippedLabel(new QLabel(this))
     , logDialog(new LogDialog(this))
     , fileReaderDialog(new FileReaderDialog(&settings, this))
 {
@@ -130,8 +131,11 @@ void MainWindow::setUpStatusBar()
     tcpStatusLabel->setObjectName("tcpStatusLabel");
     eventLabel->setObjectName("eventLabel");
     sourceLabel->setObjectName("sourceLabel");
+    skippedLabel->setObjectName("skippedLabel");
+    skippedLabel->hide();
     ui->statusBar->addWidget(tcpStatusLabel, 5);
     ui->statusBar->addWidget(eventLabel, 5);
+    ui->statusBar->addPermanentWidget(skippedLabel, 0);
     ui->statusBar->addPermanentWidget(sourceLabel, 0);
 }
 
@@ -146,6 +150,8 @@ void MainWindow::connectWorkers()
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, rootWriter.get(), &RootWriter::decodeData);
     connect(analyzer, &ADCAnalyzer::eventDataUpdated, this, &MainWindow::showWaveform);
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, ui->widgetHistMngr, &HistMngrWidget::dataUpdated);
+    connect(analyzer, &ADCAnalyzer::deviceDataSkipped, ui->widgetHistMngr, &HistMngrWidget::boardsSkipped);
+    connect(analyzer, &ADCAnalyzer::deviceDataSkipped, this, &MainWindow::countSkippedBoards);
     connect(analyzer, &QObject::destroyed, analyzerThread, &QThread::quit);
     connect(this, &MainWindow::closeAll, analyzer, &QObject::deleteLater);
     connect(pnpServer, qOverload<ProgramDescription>(&PNPServer::programDiscovered), this,
@@ -168,6 +174,15 @@ void MainWindow::startNetworkSource()
     connect(this, &MainWindow::closeAll, tcpClient, &QObject::deleteLater);
     tcpClient->moveToThread(tcpThread);
     tcpThread->start();
+}
+
+// The histograms fell behind the data: said on the status line, whichever
+// tab shows, so that an operator knows they miss boards.
+void MainWindow::countSkippedBoards(int boards)
+{
+    skippedBoards += quint64(qMax(0, boards));
+    skippedLabel->setText(tr("Histograms skipped %1 boards").arg(skippedBoards));
+    skippedLabel->show();
 }
 
 void MainWindow::connectFileSource()

@@ -119,6 +119,7 @@ private:
     bool takeChosenProgram(const ProgramDescription& chosen);
     void dropSourceProgram();
     void updateSourceLabel();
+    void countSkippedBoards(int boards);
 
     std::unique_ptr<Ui::MainWindow> ui;
     ViewerSettings settings;
@@ -135,6 +136,8 @@ private:
     QLabel* tcpStatusLabel;
     QLabel* eventLabel;
     QLabel* sourceLabel;
+    QLabel* skippedLabel; // boards the histograms missed; hidden while none
+    quint64 skippedBoards = 0;
     LogDialog* logDialog;
     // Start of the last draw; steady-clock based, so it survives midnight.
     QElapsedTimer lastDrawTime;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -20,18 +21,25 @@ using namespace StreamFormat;
 
 namespace {
 
-// Decodes sample words into doubles. Each word holds two 16-bit codes, the
-// high half first in time; `flip` (0 or 0x80008000) turns unsigned codes into
-// signed ones (code - 0x8000) before the sign extension.
-void decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip)
+// Decodes sample words into doubles and returns their extremes (for the
+// channel features, found here at almost no cost). Each word holds two 16-bit
+// codes, the high half first in time; `flip` (0 or 0x80008000) turns unsigned
+// codes into signed ones (code - 0x8000) before the sign extension.
+FeatureExtractor::Extremes decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip)
 {
     std::size_t i = 0;
+    qint16 lo = std::numeric_limits<qint16>::max();
+    qint16 hi = std::numeric_limits<qint16>::min();
 #ifdef __SSE2__
     // Four words (eight samples) per step: the arithmetic shifts sign-extend
     // both halves to 32 bits, the unpacks restore the high-then-low order.
     const __m128i flipMask = _mm_set1_epi32(int(flip));
+    __m128i laneMin = _mm_set1_epi16(lo);
+    __m128i laneMax = _mm_set1_epi16(hi);
     for (; i + 4 <= wordCount; i += 4) {
         const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i)), flipMask);
+        laneMin = _mm_min_epi16(laneMin, words);
+        laneMax = _mm_max_epi16(laneMax, words);
         const __m128i high = _mm_srai_epi32(words, 16);
         const __m128i low = _mm_srai_epi32(_mm_slli_epi32(words, 16), 16);
         const __m128i first = _mm_unpacklo_epi32(high, low);
@@ -42,12 +50,83 @@ void decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip)
         _mm_storeu_pd(o + 4, _mm_cvtepi32_pd(second));
         _mm_storeu_pd(o + 6, _mm_cvtepi32_pd(_mm_srli_si128(second, 8)));
     }
+    alignas(16) qint16 mins[8];
+    alignas(16) qint16 maxs[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(mins), laneMin);
+    _mm_store_si128(reinterpret_cast<__m128i*>(maxs), laneMax);
+    lo = *std::min_element(mins, mins + 8);
+    hi = *std::max_element(maxs, maxs + 8);
 #endif
     for (; i < wordCount; ++i) {
         const quint32 word = qFromLittleEndian<quint32>(in + 4 * i) ^ flip;
-        out[2 * i] = double(qint16(word >> 16));
-        out[2 * i + 1] = double(qint16(word & 0xFFFFu));
+        const qint16 first = qint16(word >> 16);
+        const qint16 second = qint16(word & 0xFFFFu);
+        out[2 * i] = double(first);
+        out[2 * i + 1] = double(second);
+        lo = std::min({lo, first, second});
+        hi = std::max({hi, first, second});
     }
+    return {double(lo), double(hi)};
+}
+
+#ifdef __SSE2__
+// The first sample in time of four words whose 16-bit lanes hit (a compare
+// result), or -1. Lane 2k holds the low half of word k, its second sample,
+// lane 2k + 1 the high half, its first.
+int firstHitIn(__m128i hit)
+{
+    const int lanes = _mm_movemask_epi8(_mm_packs_epi16(hit, _mm_setzero_si128())); // one bit per lane
+    if (lanes == 0)
+        return -1;
+    const int word = int(qCountTrailingZeroBits(quint32(lanes))) / 2;
+    return 2 * word + (((lanes >> (2 * word + 1)) & 1) != 0 ? 0 : 1);
+}
+
+// Scans the codes eight words at a time from word `at` for a or (if Both) b;
+// returns the sample index of the first hit, or -1 with `at` at the words
+// left over.
+template <bool Both>
+int scanCodes(const char* in, quint32 wordCount, __m128i a, __m128i b, std::size_t& at)
+{
+    const auto hits = [&](std::size_t word) {
+        const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * word));
+        const __m128i hit = _mm_cmpeq_epi16(codes, a);
+        return Both ? _mm_or_si128(hit, _mm_cmpeq_epi16(codes, b)) : hit;
+    };
+    for (; at + 8 <= wordCount; at += 8) {
+        const __m128i first = hits(at);
+        const __m128i second = hits(at + 4);
+        if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) {
+            const int inFirst = firstHitIn(first);
+            return int(2 * at) + (inFirst >= 0 ? inFirst : 8 + firstHitIn(second));
+        }
+    }
+    return -1;
+}
+#endif
+
+// The index of the first sample equal to either candidate, searched in the
+// sample words (as decodeSamples reads them) rather than in the decoded
+// doubles: sixteen codes per test keep the peak search small next to decoding.
+int firstSampleOf(const char* in, quint32 wordCount, const double* samples, quint32 flip,
+                  FeatureExtractor::PeakCandidates candidates)
+{
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const auto rawCode = [flip](double value) { return _mm_set1_epi16(short(qint16(value) ^ qint16(flip & 0xFFFFu))); };
+    const __m128i a = rawCode(candidates.first);
+    const __m128i b = rawCode(candidates.second);
+    const int found = candidates.first == candidates.second ? scanCodes<false>(in, wordCount, a, b, i)
+                                                            : scanCodes<true>(in, wordCount, a, b, i);
+    if (found >= 0)
+        return found;
+#endif
+    const quint32 count = 2 * wordCount;
+    for (quint32 s = quint32(2 * i); s < count; ++s) {
+        if (samples[s] == candidates.first || samples[s] == candidates.second)
+            return int(s);
+    }
+    return 0; // unreachable: both candidates are decoded samples
 }
 
 // A vector of `size` doubles left uninitialised for the caller to overwrite
@@ -85,6 +164,31 @@ void keepFreedHeapForReuse()
 #endif
 }
 
+// The board as the monitor gets it: every field and channel feature, but
+// empty sample vectors, so that records waiting in queues stay small. Channels
+// no one else holds (live events not shown) lose their samples in place;
+// shared ones are copied without them.
+DeviceEvent withoutSamples(DeviceEvent board)
+{
+    if (board.channels.isDetached()) {
+        for (ChannelData& channel : board.channels)
+            channel.samples = QVector<double>();
+        return board;
+    }
+    DeviceEvent stripped = board;
+    stripped.channels.clear();
+    for (auto it = board.channels.cbegin(); it != board.channels.cend(); ++it) {
+        ChannelData& channel = *stripped.channels.insert(stripped.channels.cend(), it.key(), ChannelData());
+        channel.ch = it->ch;
+        channel.time = it->time;
+        channel.spare16 = it->spare16;
+        channel.spare32a = it->spare32a;
+        channel.spare32b = it->spare32b;
+        channel.features = it->features;
+    }
+    return stripped;
+}
+
 QString binaryMask(quint64 mask)
 {
     return QStringLiteral("%1").arg(mask, 64, 2, QLatin1Char('0'));
@@ -93,9 +197,8 @@ QString binaryMask(quint64 mask)
 } // namespace
 
 ADCAnalyzer::ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent)
-    : QObject(parent), m_sourceSemaphore(sourceSemaphore)
+    : QObject(parent), m_sourceSemaphore(sourceSemaphore), m_writerSemaphore(writerSemaphore)
 {
-    Q_UNUSED(writerSemaphore); // the output writer's flow control; decoding takes none of it
     registerDataPathMetaTypes();
     keepFreedHeapForReuse();
 }
@@ -122,6 +225,16 @@ QString ADCAnalyzer::tdcErrorText(int bit)
     if (bit < 0 || bit >= int(sizeof texts / sizeof texts[0]))
         return QStringLiteral("Unknown");
     return QString::fromLatin1(texts[bit]);
+}
+
+void ADCAnalyzer::setFeatureExtractor(const FeatureExtractor& extractor)
+{
+    m_features = extractor;
+}
+
+void ADCAnalyzer::setFeaturesComputed(bool on)
+{
+    m_featuresComputed = on;
 }
 
 void ADCAnalyzer::dataAccuired(QByteArray newData)
@@ -161,10 +274,8 @@ void ADCAnalyzer::read()
     m_eventStart = 0;
     for (;;) {
         try {
-            while (parseEvent() == ParseResult::Consumed) {
-                if (m_history.events.size() > HistoryLimit)
-                    m_history.events.clear();
-            }
+            while (parseEvent() == ParseResult::Consumed)
+                continue;
             break;
         } catch (const FormatError& error) {
             // Logged once when the rest of the buffer holds no sync word, and
@@ -180,7 +291,7 @@ void ADCAnalyzer::read()
         }
     }
     dropConsumedBytes();
-    m_history.events.clear();
+    emitHistory();
 }
 
 ADCAnalyzer::ParseResult ADCAnalyzer::parseEvent()
@@ -251,7 +362,6 @@ quint32 ADCAnalyzer::decodeDevice(quint32 remaining)
     decodeBlocks(deviceLength);
     checkChannelMask();
 
-    m_history.events.append(m_board);
     m_event.devices.insert(serial, m_board);
     return DeviceHeaderSize + deviceLength;
 }
@@ -321,8 +431,19 @@ void ADCAnalyzer::decodeChannel(quint32 channel, const char* payload, quint32 wo
     data.time = (quint64(readWord(payload)) << 32) | (readWord(payload + 4) >> 2);
     const quint32 sampleWords = words - 2;
     data.samples = uninitializedSamples(int(2 * sampleWords));
-    decodeSamples(payload + ChannelBlockMinPayloadSize, sampleWords, data.samples.data(),
-                  m_adcSigned ? 0u : 0x80008000u);
+    const char* codes = payload + ChannelBlockMinPayloadSize;
+    const quint32 flip = m_adcSigned ? 0u : 0x80008000u;
+    const FeatureExtractor::Extremes extremes = decodeSamples(codes, sampleWords, data.samples.data(), flip);
+    if (m_featuresComputed && sampleWords > 0) {
+        // The steps of FeatureExtractor::compute, with the peak searched in
+        // the codes while they are still in cache.
+        const double* samples = data.samples.constData();
+        const int count = data.samples.size();
+        m_features.measureBaseline(samples, count, data.features);
+        const int peak =
+            firstSampleOf(codes, sampleWords, samples, flip, FeatureExtractor::peakCandidates(data.features, extremes));
+        m_features.measurePulse(samples, count, peak, data.features);
+    }
     m_board.channels.insert(int(channel), data);
 }
 
@@ -341,6 +462,31 @@ void ADCAnalyzer::finishEvent()
         emit eventDataUpdated(m_event);
         m_emitTimer.start();
     }
+    if (m_writerSemaphore) {
+        m_board = DeviceEvent();                   // its share of the last board's channels
+        for (DeviceEvent& board : m_event.devices) // the event is done with
+            addToHistory(withoutSamples(std::move(board)));
+    }
+}
+
+void ADCAnalyzer::addToHistory(DeviceEvent board)
+{
+    m_history.events.append(std::move(board));
+    if (m_history.events.size() >= HistoryLimit)
+        emitHistory();
+}
+
+// Never waits for the monitor: without a writer permit the record is dropped
+// and only its size reported.
+void ADCAnalyzer::emitHistory()
+{
+    if (m_history.events.isEmpty())
+        return;
+    if (m_writerSemaphore && m_writerSemaphore->tryAcquire())
+        emit deviceDataUpdated(m_history);
+    else
+        emit deviceDataSkipped(m_history.events.size());
+    m_history.events.clear();
 }
 
 // Keeps the newest EvPosMapLimit entries. Positions wrap after 4 GiB, so the

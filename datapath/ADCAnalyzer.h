@@ -4,12 +4,17 @@
 // each record in place into an EventData, survives format errors by logging
 // them and searching for the next sync word, keeps a map from absolute stream
 // position to event number of the newest events, and returns one flow-control
-// permit per block. Lives in a worker thread of its own; every slot arrives
+// permit per block. While a channel's samples are still in cache it computes
+// their features. Given a writer semaphore, it also sends every decoded board,
+// without its samples, to the monitor (histograms, output writer) once per
+// pass; the monitor never slows decoding down: a record without a permit is
+// dropped and counted. Lives in a worker thread of its own; every slot arrives
 // queued. The first analyzer of a process tunes glibc's heap so that large
 // blocks and decoded samples reuse memory instead of faulting fresh pages in
 // each time.
 
 #include "datapath/EventData.h"
+#include "datapath/FeatureExtractor.h"
 #include "datapath/StreamFormat.h"
 
 #include <QByteArray>
@@ -28,7 +33,7 @@ public:
     static constexpr quint32 MaxRecordLength = StreamFormat::MaxRecordLength;
     // The pending buffer keeps at most this capacity between blocks.
     static constexpr int RetainedBufferCapacity = 64 * 1024 * 1024;
-    // history is emptied once it holds more boards than this.
+    // Boards of one deviceDataUpdated record at most.
     static constexpr int HistoryLimit = 1000;
     // evPosMap keeps the positions of this many newest events, so that a live
     // session of days stays within a fixed memory (about 50 MB at the limit).
@@ -45,9 +50,19 @@ public:
     // Text for an error bit of an HPTDC error word ("Unknown" for other bits).
     static QString tdcErrorText(int bit);
 
+    // Channel features are computed with this extractor (on by default). Off
+    // for users that only need samples; set before the analyzer is moved to
+    // its thread.
+    void setFeatureExtractor(const FeatureExtractor& extractor);
+    void setFeaturesComputed(bool on);
+
 signals:
     void addLog(const QString& text);
-    void deviceDataUpdated(DeviceData data); // declared output; the decoder never emits it
+    // Every decoded board of a pass, without samples, in records of at most
+    // HistoryLimit boards; a record goes out only with a writer permit.
+    void deviceDataUpdated(DeviceData data);
+    // A record found no writer permit: its boards were dropped, not emitted.
+    void deviceDataSkipped(int boards);
     void eventDataUpdated(EventData data);
     void eventMapUpdated(QMap<quint32, quint32> evPosMap);
 
@@ -74,11 +89,14 @@ private:
     void checkChannelMask() const;
     void finishEvent();
     void recordPosition(quint32 position, quint32 evNum);
+    void addToHistory(DeviceEvent board);
+    void emitHistory();
     bool findSync();
     int cutSyncWordLength() const;
     void dropConsumedBytes();
 
     QSemaphore* m_sourceSemaphore;
+    QSemaphore* m_writerSemaphore; // one permit per emitted DeviceData, returned by the writer
 
     QByteArray m_buffer; // received bytes not yet consumed
     int m_readPos = 0;   // offsets into m_buffer
@@ -89,7 +107,9 @@ private:
     DeviceEvent m_board;     // board being decoded
     quint64 m_adcChMask = 0; // mask of the last board header block, kept across boards
     QMap<quint32, quint32> m_evPosMap;
-    DeviceData m_history;
+    DeviceData m_history; // boards of the pass not yet emitted, samples stripped
+    FeatureExtractor m_features;
+    bool m_featuresComputed = true;
 
     bool m_adcSigned = true;
     bool m_fromFile = false;

@@ -57,7 +57,8 @@ inline quint64 channelMask(const DeviceEvent& board)
     return mask;
 }
 
-// Several events of one board.
+// Several board records. The analyzer's records mix the boards of a decoding
+// pass (each DeviceEvent names its own) and leave serial and deviceType 0.
 struct DeviceData {
     quint32 serial = 0;
     quint16 deviceType = 0;

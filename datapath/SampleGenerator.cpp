@@ -34,9 +34,35 @@ SampleGenerator::SampleGenerator(const Options& options) : m_options(options)
     for (quint64& word : m_state)
         word = splitMix64(seed);
     m_options.samples = std::max(0, options.samples);
-    m_baselines.resize(std::max(0, options.boards) * std::max(0, options.channels));
-    for (double& baseline : m_baselines)
-        baseline = std::round(-400.0 + 800.0 * uniform());
+    m_channels.resize(std::max(0, options.boards) * std::max(0, options.channels));
+    for (ChannelModel& channel : m_channels)
+        channel = makeChannelModel();
+}
+
+SampleGenerator::ChannelModel SampleGenerator::makeChannelModel()
+{
+    constexpr double NoisyShare = 0.15;
+    ChannelModel c;
+    c.baseline = std::round(-400.0 + 800.0 * uniform());
+    c.noiseSigma = m_options.noiseSigma * (uniform() < NoisyShare ? 3.0 + 2.0 * uniform() : 1.0);
+    c.lines[0] = 40.0 + m_options.pulseAmplitude * (0.2 + 0.2 * uniform());
+    c.lines[1] = 40.0 + (c.lines[0] - 40.0) * (1.5 + 0.5 * uniform());
+    c.lineCount = uniform() < 0.5 ? 2 : 1;
+    return c;
+}
+
+// One of the channel's lines with a 3 % spread, or now and then a height
+// from the continuum below the highest line.
+double SampleGenerator::pulseHeight(const ChannelModel& channel)
+{
+    constexpr double ContinuumShare = 0.2;
+    constexpr double SecondLineShare = 0.35;
+    const double highest = channel.lines[channel.lineCount - 1];
+    const double pick = uniform();
+    if (pick < ContinuumShare)
+        return 40.0 + (highest - 40.0) * uniform();
+    const bool second = channel.lineCount == 2 && pick > 1.0 - SecondLineShare;
+    return channel.lines[second ? 1 : 0] * (1.0 + 0.03 * noise());
 }
 
 quint64 SampleGenerator::nextRandom()
@@ -93,22 +119,23 @@ DeviceEvent SampleGenerator::makeBoard(int index, quint32 evNum, double triggerP
         channel.ch = quint8(ch);
         channel.time = representableChannelTime((boardClock << 4) + quint64(nextRandom() % 16)); // finer channel clock
         const bool hit = triggerPos >= 0 && uniform() < m_options.hitProbability;
-        const double amplitude = hit ? -(40.0 + m_options.pulseAmplitude * uniform() * uniform()) : 0.0;
+        const ChannelModel& model = m_channels[index * m_options.channels + ch];
+        const double amplitude = hit ? -pulseHeight(model) : 0.0;
         const double pulsePos = triggerPos + 4.0 * noise();
         const double decay = 8.0 + 40.0 * uniform();
         channel.samples.resize(m_options.samples);
-        fillChannel(channel.samples, m_baselines[index * m_options.channels + ch], amplitude, pulsePos, decay);
+        fillChannel(channel.samples, model, amplitude, pulsePos, decay);
         board.channels.insert(ch, channel);
     }
     return board;
 }
 
-void SampleGenerator::fillChannel(QVector<double>& samples, double baseline, double pulseAmplitude, double pulsePos,
-                                  double decay)
+void SampleGenerator::fillChannel(QVector<double>& samples, const ChannelModel& channel, double pulseAmplitude,
+                                  double pulsePos, double decay)
 {
     double* out = samples.data();
     for (int i = 0; i < samples.size(); ++i) {
-        double value = baseline + m_options.noiseSigma * noise();
+        double value = channel.baseline + channel.noiseSigma * noise();
         const double t = i - pulsePos;
         if (pulseAmplitude != 0.0 && t > -3.0) {
             // Fast rise over three samples, exponential tail.

@@ -130,3 +130,12 @@ void VellPlot::clear()
     detachItems(QwtPlotItem::Rtti_PlotCurve, true);
     detachItems(QwtPlotItem::Rtti_PlotMarker, true);
 }
+
+void VellPlot::followDataUnlessZoomed()
+{
+    if (!zoomer_ || zoomer_->zoomRectIndex() != 0)
+        return;
+    setAxisAutoScale(QwtPlot::yLeft);
+    setAxisAutoScale(QwtPlot::xBottom);
+    zoomer_->setZoomBase(true);
+}

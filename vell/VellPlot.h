@@ -33,6 +33,10 @@ public:
 
     void setLegendEnabled(bool on);
 
+    // While the user is not zoomed in, the axes follow the data and the new
+    // scales become the zoom base; zooming leaves explicit scales behind.
+    void followDataUnlessZoomed();
+
     // Detaches and deletes every curve of the map.
     virtual void removeAllCurves();
 

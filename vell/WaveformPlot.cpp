@@ -70,14 +70,3 @@ void WaveformPlot::detachCurvesExcept(const QMap<int, bool>& usedKeys)
             it.value()->detach();
     }
 }
-
-// While the user is not zoomed in, the axes follow the data and the new
-// scales become the zoom base; zooming leaves explicit scales behind.
-void WaveformPlot::followDataUnlessZoomed()
-{
-    if (!zoomer() || zoomer()->zoomRectIndex() != 0)
-        return;
-    setAxisAutoScale(QwtPlot::yLeft);
-    setAxisAutoScale(QwtPlot::xBottom);
-    zoomer()->setZoomBase(true);
-}

@@ -25,7 +25,6 @@ public:
 private:
     QwtPlotCurve* curveForKey(int key, const QString& title);
     void detachCurvesExcept(const QMap<int, bool>& usedKeys);
-    void followDataUnlessZoomed();
 
     QVector<QColor> palette;
 };

@@ -8,30 +8,39 @@
 //
 // Each case streams --events N (benchmark argument) events in one
 // connection and times it from the connection to the last decoded byte.
-// Counters: lost_events (events sent but not decoded; must be 0),
+// With monitor = 1 the analyzer also computes the channel features and sends
+// its board records to the histogram tab (shown, offscreen) and the output
+// writer on the main thread, as in the viewer; monitor = 0 is the same path
+// without them. Counters: lost_events (events sent but not decoded; must be 0),
+// histogrammed_boards and skipped_boards (monitor only),
 // format_errors, peak_rss_MB (this process, reset before the case),
 // sim_peak_rss_MB (the sender), and the stream bytes per CPU second of the
 // client's and the analyzer's threads (client_MBps_cpu, analyzer_MBps_cpu):
 // what each stage sustains with a core of its own, whatever else the machine
 // runs at the time.
+#include "app/HistMngrWidget.h"
 #include "datapath/ADCAnalyzer.h"
 #include "datapath/EventEncoder.h"
+#include "datapath/RootWriter.h"
 #include "datapath/TcpClient.h"
 #include "tests/tools/SimProcess.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QSemaphore>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -90,13 +99,38 @@ void reportMemory(benchmark::State& state, SimProcess& sim)
     state.counters["sim_peak_rss_MB"] = statusMB(QString::number(sim.process.processId()), "VmHWM:");
 }
 
+// Runs the main thread's event loop (the monitor's records) for a moment.
+void serveMainThread(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The histogram tab, shown, and the output writer that returns the permits.
+struct Monitor {
+    Monitor(ADCAnalyzer* analyzer, QSemaphore* writerSemaphore) : writer(writerSemaphore)
+    {
+        QObject::connect(analyzer, &ADCAnalyzer::deviceDataUpdated, &writer, &RootWriter::decodeData);
+        QObject::connect(analyzer, &ADCAnalyzer::deviceDataUpdated, &histograms, &HistMngrWidget::dataUpdated);
+        QObject::connect(analyzer, &ADCAnalyzer::deviceDataSkipped, &histograms, &HistMngrWidget::boardsSkipped);
+        histograms.resize(1200, 700);
+        histograms.show();
+    }
+    RootWriter writer;
+    HistMngrWidget histograms;
+};
+
 // The viewer's data path with counters instead of a display.
 class DataPath {
 public:
-    explicit DataPath(bool everyEvent)
-        : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, nullptr))
+    DataPath(bool everyEvent, bool monitored)
+        : client(new TcpClient(&semaphore)), analyzer(new ADCAnalyzer(&semaphore, monitored ? &writer : nullptr))
     {
         analyzer->dataSourceUpdated(everyEvent);
+        analyzer->setFeaturesComputed(monitored);
+        if (monitored)
+            monitor = std::make_unique<Monitor>(analyzer, &writer);
         QObject::connect(client, &TcpClient::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
         // Counted in the worker threads, so the main thread's queue stays empty.
         QObject::connect(
@@ -130,6 +164,8 @@ public:
     bool drained(qint64 expectedBytes) { return bytes >= expectedBytes && semaphore.available() == Permits; }
 
     QSemaphore semaphore{Permits};
+    QSemaphore writer{Permits};
+    std::unique_ptr<Monitor> monitor;
     QThread clientThread;
     QThread analyzerThread;
     TcpClient* client;
@@ -176,6 +212,7 @@ void BM_LiveDataPath(benchmark::State& state)
 {
     const qint64 eventsSent = state.range(0);
     const bool everyEvent = state.range(1) != 0;
+    const bool monitored = state.range(2) != 0;
     const qint64 expected = eventsSent * RecordBytes;
     for (auto _ : state) {
         SimProcess sim;
@@ -184,14 +221,14 @@ void BM_LiveDataPath(benchmark::State& state)
         resetPeakRss();
         QElapsedTimer clock;
         clock.start();
-        DataPath path(everyEvent);
+        DataPath path(everyEvent, monitored);
         QMetaObject::invokeMethod(
             path.client, [&path, port = sim.port()] { path.client->setAddress(QHostAddress::LocalHost, port); });
         const double clientCpuAtStart = threadCpuSeconds(path.client);
         const double analyzerCpuAtStart = threadCpuSeconds(path.analyzer);
         QDeadlineTimer deadline(600000);
         while (!path.drained(expected) && !deadline.hasExpired())
-            QThread::msleep(5);
+            serveMainThread(5);
         state.SetIterationTime(clock.nsecsElapsed() * 1e-9);
         const double megabytes = double(path.bytes) / 1e6;
         state.counters["client_MBps_cpu"] = megabytes / (threadCpuSeconds(path.client) - clientCpuAtStart);
@@ -204,25 +241,33 @@ void BM_LiveDataPath(benchmark::State& state)
             everyEvent ? double(eventsSent - path.events) : double(expected - path.bytes) / RecordBytes;
         state.counters["format_errors"] = double(path.errors);
         state.counters["avg_block_KiB"] = double(path.bytes) / std::max<qint64>(1, path.blocks) / 1024.0;
+        if (path.monitor) {
+            serveMainThread(50); // the last records
+            state.counters["histogrammed_boards"] = double(path.monitor->histograms.histograms().histogrammed());
+            state.counters["skipped_boards"] = double(path.monitor->histograms.histograms().skipped());
+        }
     }
     state.SetBytesProcessed(state.iterations() * expected);
-    state.SetLabel(everyEvent ? "every event emitted" : "live (two events/s emitted)");
+    state.SetLabel(std::string(everyEvent ? "every event emitted" : "live (two events/s emitted)")
+                   + (monitored ? ", histograms shown" : ""));
 }
 
 } // namespace
 
 BENCHMARK(BM_LoopbackDiscard)->Arg(16000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LiveDataPath)
-    ->ArgNames({"events", "everyEvent"})
-    ->Args({16000, 0})
-    ->Args({16000, 1})
+    ->ArgNames({"events", "everyEvent", "monitor"})
+    ->Args({16000, 0, 0})
+    ->Args({16000, 0, 1})
+    ->Args({16000, 1, 0})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,30 +1,167 @@
-// The histogram tab while no histogram type is registered: records at any
-// rate, refreshes and the choice of an unknown type leave it empty.
+// The histogram tab fed with the records of a real analyzer decoding
+// generated events: the selector's types and titles, what each type draws,
+// the board choice, the counts line, Reset and the refresh timer.
 
 #include "app/HistMngrWidget.h"
+#include "datapath/ADCAnalyzer.h"
+#include "datapath/EventEncoder.h"
+#include "datapath/SampleGenerator.h"
+#include "vell/VellPlot.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QSpinBox>
+#include <QTimer>
 #include <gtest/gtest.h>
-#include <qwt_plot.h>
+#include <numeric>
+#include <qwt_plot_histogram.h>
+#include <qwt_plot_item.h>
+#include <qwt_plot_zoomer.h>
 
-TEST(HistMngrWidget, RecordsRefreshesAndUnknownTypesLeaveTheTabEmpty)
+namespace {
+
+constexpr int Events = 50;
+
+// Events of two boards of 8 channels, decoded by an analyzer whose records go
+// to the widget.
+void feed(HistMngrWidget& widget, int events = Events)
 {
-    registerDataPathMetaTypes();
-    HistMngrWidget widget;
-    widget.show();
-    QCoreApplication::processEvents();
-    const QImage before = widget.grab().toImage();
+    SampleGenerator::Options options;
+    options.channels = 8;
+    options.samples = 256;
+    SampleGenerator generator(options);
+    QByteArray stream;
+    for (int i = 0; i < events; ++i)
+        EventEncoder::appendEvent(stream, generator.nextEvent());
+    QSemaphore source(1);
+    QSemaphore writer(50);
+    ADCAnalyzer analyzer(&source, &writer);
+    QObject::connect(&analyzer, &ADCAnalyzer::deviceDataUpdated, &widget, &HistMngrWidget::dataUpdated);
+    analyzer.dataAccuired(stream);
+}
 
-    DeviceData data; // 16 events of 64 channels x 4096 samples, queued 1000 times
-    DeviceEvent event;
-    for (int ch = 0; ch < 64; ++ch)
-        event.channels[ch].samples = QVector<double>(4096, 7.0);
-    data.events = QVector<DeviceEvent>(16, event);
-    for (int i = 0; i < 1000; ++i)
-        QMetaObject::invokeMethod(&widget, "dataUpdated", Qt::QueuedConnection, Q_ARG(DeviceData, data));
-    QCoreApplication::processEvents();
+class HistMngrWidgetTest : public ::testing::Test {
+protected:
+    HistMngrWidgetTest()
+    {
+        registerDataPathMetaTypes();
+        widget.show();
+        QCoreApplication::processEvents();
+    }
+
+    template <typename T>
+    T* child(const char* name) const
+    {
+        return widget.findChild<T*>(name);
+    }
+    VellPlot* plot() const { return child<VellPlot>("qwtPlotHists"); }
+    void select(const char* type) { child<QComboBox>("comboBoxType")->setCurrentText(type); }
+    QString counts() const { return child<QLabel>("labelCounts")->text(); }
+
+    // Visible items that hold data (an empty item has negative bounds).
+    int filledItems() const
+    {
+        int filled = 0;
+        for (QwtPlotItem* item : plot()->itemList()) {
+            const QRectF bounds = item->boundingRect();
+            filled += item->isVisible() && (bounds.width() > 0 || bounds.height() > 0) ? 1 : 0;
+        }
+        return filled;
+    }
+
+    HistMngrWidget widget;
+};
+
+} // namespace
+
+TEST_F(HistMngrWidgetTest, EachTypeWithItsTitlesDrawsTheDecodedBoards)
+{
+    feed(widget);
+    const struct {
+        const char* type;
+        const char* x;
+        const char* y;
+        bool usesChannel;
+    } types[] = {
+        {"Amplitude spectrum", "Amplitude (ADC codes)", "Events", true},
+        {"Amplitude vs channel", "Channel", "Amplitude (ADC codes)", false},
+        {"Baseline and noise per channel", "Channel", "Baseline (ADC codes)", false},
+        {"Peak position", "Peak position (sample index)", "Events", false},
+        {"Event rate", "Time (s)", "Rate (events/s)", false},
+    };
+    auto* selector = child<QComboBox>("comboBoxType");
+    ASSERT_EQ(selector->count(), int(std::size(types)));
+    for (int i = 0; i < selector->count(); ++i) {
+        SCOPED_TRACE(types[i].type);
+        EXPECT_EQ(selector->itemText(i), types[i].type);
+        select(types[i].type);
+        EXPECT_EQ(plot()->title().text(), types[i].type);
+        EXPECT_EQ(plot()->axisTitle(QwtPlot::xBottom).text(), types[i].x);
+        EXPECT_EQ(plot()->axisTitle(QwtPlot::yLeft).text(), types[i].y);
+        EXPECT_EQ(child<QSpinBox>("spinBoxChannel")->isEnabled(), types[i].usesChannel);
+        EXPECT_GT(filledItems(), 0);
+    }
+    // The colour bar goes with the map only.
+    select("Amplitude vs channel");
+    EXPECT_TRUE(plot()->axisEnabled(QwtPlot::yRight));
+    EXPECT_EQ(plot()->axisTitle(QwtPlot::yRight).text(), "Events");
+    select("Event rate");
+    EXPECT_FALSE(plot()->axisEnabled(QwtPlot::yRight));
+    // Zoomed in on one type, the next one starts unzoomed.
+    plot()->zoomer()->zoom(QRectF(-100, 0, 50, 10));
+    ASSERT_EQ(plot()->zoomer()->zoomRectIndex(), 1u);
+    select("Peak position");
+    EXPECT_EQ(plot()->zoomer()->zoomRectIndex(), 0u);
+}
+
+TEST_F(HistMngrWidgetTest, FillingCountsBoardChoiceAndReset)
+{
+    feed(widget);
+    auto* boards = child<QComboBox>("comboBoxBoard");
+    ASSERT_EQ(boards->count(), 2);
+    EXPECT_EQ(boards->itemText(0), "2001");
+    EXPECT_EQ(boards->itemText(1), "2002");
+    widget.boardsSkipped(7);
     QMetaObject::invokeMethod(&widget, "refreshCurrentPlot", Q_ARG(bool, true));
-    QMetaObject::invokeMethod(&widget, "on_comboBoxType_currentIndexChanged", Q_ARG(int, 3));
-    EXPECT_TRUE(widget.findChild<QwtPlot*>("qwtPlotHists")->itemList().isEmpty());
-    EXPECT_EQ(widget.grab().toImage(), before);
+    EXPECT_EQ(counts(), QString("Boards histogrammed: %1\nBoards skipped: 7").arg(2 * Events));
+
+    // Every event fills one amplitude entry of channel 3 of the chosen board.
+    select("Amplitude spectrum");
+    child<QSpinBox>("spinBoxChannel")->setValue(3);
+    double entries = 0;
+    for (QwtPlotItem* item : plot()->itemList(QwtPlotItem::Rtti_PlotHistogram)) {
+        if (item->isVisible()) {
+            const auto* histogram = static_cast<QwtPlotHistogram*>(item);
+            for (size_t i = 0; i < histogram->dataSize(); ++i)
+                entries += histogram->sample(int(i)).value;
+        }
+    }
+    EXPECT_EQ(entries, Events);
+    const BoardHistograms* board = widget.histograms().board(2001);
+    ASSERT_NE(board, nullptr);
+    EXPECT_EQ(board->channels(), (QVector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    const QVector<double> rate = board->rate(1); // the test began in second 0 of the widget's clock
+    EXPECT_EQ(std::accumulate(rate.cbegin(), rate.cend(), 0.0), Events);
+
+    child<QPushButton>("pushButtonReset")->click();
+    EXPECT_EQ(counts(), "Boards histogrammed: 0\nBoards skipped: 0");
+    EXPECT_EQ(boards->count(), 0);
+    EXPECT_EQ(filledItems(), 0);
+    feed(widget, 1); // the boards come back with the next records
+    EXPECT_EQ(boards->count(), 2);
+}
+
+TEST_F(HistMngrWidgetTest, RefreshTimerRunsOnlyWhileTheTabShows)
+{
+    auto* timer = widget.findChild<QTimer*>("refreshTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), HistMngrWidget::RefreshIntervalMs);
+    widget.hide();
+    EXPECT_FALSE(timer->isActive());
+    widget.show();
+    EXPECT_TRUE(timer->isActive());
 }

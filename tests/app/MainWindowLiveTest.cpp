@@ -1,10 +1,13 @@
 // The main window against real ravel-daq-sim child processes: a saved choice
 // resumed and drawn thinned, a port move, a killed program coming back, and the
 // source program dialog: another program while connected, a disconnect and a
-// file source while live, each closing the data connection.
+// file source while live, each closing the data connection; the histogram tab
+// filled from the live stream.
+#include "app/HistMngrWidget.h"
 #include "datapath/TcpClient.h"
 #include "pnp/AddPnpDialog.h"
 #include "tests/tools/SimProcess.h"
+#include "vell/VellPlot.h"
 
 #include "tests/MessageLog.h"
 #include "tests/app/MainWindowFixture.h"
@@ -14,7 +17,10 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
+#include <qwt_plot_item.h>
 
 namespace {
 
@@ -153,6 +159,33 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     ASSERT_EVENTUALLY_EQ(sourceStyle(), QString(Connected), LiveTimeoutMs);
     EXPECT_LT(back.elapsed(), 12000);
     waitForDraws();
+}
+
+TEST_F(MainWindowLiveTest, HistogramTabFillsFromTheLiveStream)
+{
+    auto sim = startSim("Nimbus", "h");
+    saveChoice("Nimbus", index("h"));
+    openWindow();
+    part<QTabWidget>("tabWidget")->setCurrentWidget(part<QWidget>("tabHistogram"));
+    auto* histograms = part<HistMngrWidget>("widgetHistMngr");
+    // Every event reaches the histograms, not only the drawn ones.
+    ASSERT_EVENTUALLY(histograms->histograms().histogrammed() >= 40, LiveTimeoutMs);
+    auto* plot = part<VellPlot>("qwtPlotHists");
+    auto* types = part<QComboBox>("comboBoxType");
+    for (int type = 0; type < types->count(); ++type) {
+        SCOPED_TRACE(types->itemText(type).toStdString());
+        types->setCurrentIndex(type);
+        const auto filled = [plot] {
+            const QwtPlotItemList items = plot->itemList();
+            return std::any_of(items.cbegin(), items.cend(), [](const QwtPlotItem* item) {
+                const QRectF bounds = item->boundingRect();
+                return item->isVisible() && (bounds.width() > 0 || bounds.height() > 0);
+            });
+        };
+        EXPECT_TRUE(filled());
+    }
+    EXPECT_EQ(part<QComboBox>("comboBoxBoard")->currentText().toUInt(), histograms->histograms().serials().value(0));
+    EXPECT_FALSE(part<QLabel>("labelCounts")->text().startsWith("Boards histogrammed: 0"));
 }
 
 // Each change of source closes the data connection that served the old one

@@ -2,12 +2,15 @@
 // of ADCAnalyzer, on hand-built records.
 #include "datapath/ADCAnalyzer.h"
 #include "datapath/EventEncoder.h"
+#include "datapath/SampleGenerator.h"
 #include "datapath/StreamFormat.h"
 #include "tests/MessageLog.h"
 #include "tests/datapath/AnalyzerProbe.h"
 
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace StreamFormat;
 using E = EventEncoder;
@@ -75,7 +78,10 @@ TEST(ADCAnalyzerDecode, FieldsOfEmptyEventBoardHeaderAndChannels)
     expected.timeFlags = 3;
     expected.timeLow = 0x3FFFFFFC;
     // The low two bits of the channel's second time word are dropped.
-    expected.channels[2] = {2, (quint64(0xA) << 32) | 0x1, {-32768, 32767, 1, 32766}};
+    ChannelData& two = expected.channels[2];
+    two.ch = 2;
+    two.time = (quint64(0xA) << 32) | 0x1;
+    two.samples = {-32768, 32767, 1, 32766};
     expected.channels[63].ch = 63;
     EXPECT_TRUE(probe.events[1].devices.keys() == QList<quint32>{0xCAFE}
                 && probe.events[1].devices[0xCAFE] == expected);
@@ -292,6 +298,98 @@ TEST(ADCAnalyzerStream, PositionMapKeepsTheNewestEntries)
     ASSERT_EQ(live.positions.size(), ADCAnalyzer::EvPosMapLimit);
     EXPECT_EQ(live.positions.firstKey(), quint32(3 * empty.size()));
     EXPECT_EQ(live.positions.lastKey(), quint32((count - 1) * empty.size()));
+}
+
+TEST(ADCAnalyzerRecords, EveryBoardOncePerPassWithFeaturesAndWithoutSamples)
+{
+    AnalyzerProbe probe(false); // live: events are thinned, records are not
+    probe.analyzer.adcRawDataSignedUpdated(false);
+    // Unsigned codes 0x8064, 0x8064, 0x80C8, 0x8064 are the samples 100, 100, 200, 100.
+    const QByteArray ev = event(1, board(7, boardHeader(0x1) + channel(0, {0x80648064, 0x80C88064}))
+                                       + board(8, boardHeader(0x1) + channel(0, {})));
+    probe.feed(ev + ev);
+    probe.feed(ev);
+    ASSERT_EQ(probe.events.size(), 1);
+    ASSERT_EQ(probe.records.size(), 2);
+    EXPECT_EQ(probe.records[0].events.size(), 4);
+    EXPECT_EQ(probe.records[1].events.size(), 2);
+    for (const DeviceData& record : qAsConst(probe.records)) { // of shown and of thinned events
+        for (const DeviceEvent& board : record.events)
+            EXPECT_TRUE(board.channels.first().samples.isEmpty()) << board.serial;
+    }
+    const DeviceEvent& recorded = probe.records[0].events[0];
+    EXPECT_EQ(recorded.serial, 7u);
+    const ChannelFeatures f = recorded.channels[0].features;
+    EXPECT_DOUBLE_EQ(f.baseline, 125);
+    EXPECT_DOUBLE_EQ(f.noise, std::sqrt(1875.0)); // deviations -25, -25, 75, -25
+    EXPECT_DOUBLE_EQ(f.amplitude, 75);
+    EXPECT_EQ(f.peak, 2);
+    EXPECT_EQ(probe.records[0].events[1].channels[0].features.peak, -1);
+    // The emitted event carries the same features next to its samples.
+    EXPECT_EQ(probe.events[0].devices[7].channels[0].samples, (QVector<double>{100, 100, 200, 100}));
+    EXPECT_EQ(probe.events[0].devices[7].channels[0].features.peak, 2);
+    EXPECT_EQ(probe.writer.available(), 48);
+}
+
+TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSamples)
+{
+    SampleGenerator::Options options;
+    options.boards = 1;
+    options.channels = 16;
+    options.samples = 1022; // the wide search and its tail both run
+    SampleGenerator generator(options);
+    QByteArray stream;
+    for (int i = 0; i < 8; ++i)
+        EventEncoder::appendEvent(stream, generator.nextEvent());
+    // Signed, the two extremes lie at the same distance from the baseline 0.
+    EventData tie;
+    tie.devices[1].serial = 1;
+    tie.devices[1].deviceType = 0xD9;
+    QVector<double>& samples = tie.devices[1].channels[0].samples;
+    samples = QVector<double>(40, 0);
+    samples[25] = -5;
+    samples[30] = 5;
+    EventEncoder::appendEvent(stream, tie);
+    const FeatureExtractor extractor;
+    for (bool adcSigned : {true, false}) {
+        SCOPED_TRACE(adcSigned ? "signed" : "unsigned");
+        AnalyzerProbe probe;
+        probe.analyzer.adcRawDataSignedUpdated(adcSigned);
+        probe.feed(stream);
+        ASSERT_EQ(probe.events.size(), 9);
+        if (adcSigned) {
+            EXPECT_EQ(probe.events.last().devices.first().channels[0].features.peak, 25);
+        }
+        for (const EventData& e : qAsConst(probe.events)) {
+            for (const ChannelData& c : qAsConst(e.devices.first().channels)) {
+                const ChannelFeatures expected = extractor.compute(c.samples.constData(), c.samples.size());
+                EXPECT_EQ(c.features.peak, expected.peak);
+                EXPECT_DOUBLE_EQ(c.features.amplitude, expected.amplitude);
+                EXPECT_DOUBLE_EQ(c.features.integral, expected.integral);
+            }
+        }
+    }
+}
+
+TEST(ADCAnalyzerRecords, PartsOfAtMostLimitBoardsAndSkippedWithoutPermit)
+{
+    AnalyzerProbe probe;
+    probe.writer.acquire(49);
+    QByteArray stream;
+    const int events = 2 * ADCAnalyzer::HistoryLimit + 500;
+    for (int i = 0; i < events; ++i)
+        stream += simpleEvent(quint32(i));
+    probe.feed(stream);
+    // One permit: the first part goes out, the other two are counted; decoding went on.
+    EXPECT_EQ(probe.events.size(), events);
+    ASSERT_EQ(probe.records.size(), 1);
+    EXPECT_EQ(probe.records[0].events.size(), ADCAnalyzer::HistoryLimit);
+    EXPECT_EQ(probe.skipped, ADCAnalyzer::HistoryLimit + 500);
+    EXPECT_EQ(probe.writer.available(), 0);
+    probe.writer.release(); // the writer returns the permit of the first part
+    probe.feed(simpleEvent(1));
+    EXPECT_EQ(probe.records.size(), 2);
+    EXPECT_EQ(probe.skipped, ADCAnalyzer::HistoryLimit + 500);
 }
 
 TEST(ADCAnalyzer, TdcErrorTexts)

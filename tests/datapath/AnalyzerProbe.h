@@ -1,6 +1,7 @@
 #pragma once
 // Drives an ADCAnalyzer on the test thread and records what it emits: events,
-// addLog lines and the latest position map.
+// board records and skipped boards, addLog lines and the latest position
+// map. Records hold their writer permit until a test releases it.
 
 #include "datapath/ADCAnalyzer.h"
 
@@ -10,10 +11,13 @@
 
 class AnalyzerProbe {
 public:
-    explicit AnalyzerProbe(bool fromFile = true) : semaphore(50), analyzer(&semaphore, nullptr)
+    explicit AnalyzerProbe(bool fromFile = true) : semaphore(50), writer(50), analyzer(&semaphore, &writer)
     {
         analyzer.dataSourceUpdated(fromFile);
         QObject::connect(&analyzer, &ADCAnalyzer::eventDataUpdated, [this](const EventData& e) { events.append(e); });
+        QObject::connect(&analyzer, &ADCAnalyzer::deviceDataUpdated,
+                         [this](const DeviceData& d) { records.append(d); });
+        QObject::connect(&analyzer, &ADCAnalyzer::deviceDataSkipped, [this](int boards) { skipped += boards; });
         QObject::connect(&analyzer, &ADCAnalyzer::addLog, [this](const QString& line) { logs.append(line); });
         QObject::connect(&analyzer, &ADCAnalyzer::eventMapUpdated,
                          [this](const QMap<quint32, quint32>& map) { positions = map; });
@@ -30,8 +34,11 @@ public:
     }
 
     QSemaphore semaphore;
+    QSemaphore writer;
     ADCAnalyzer analyzer;
     QVector<EventData> events;
+    QVector<DeviceData> records;
+    int skipped = 0;
     QStringList logs;
     QMap<quint32, quint32> positions;
 };

@@ -1,0 +1,107 @@
+#include "app/AmplitudeMapView.h"
+
+#include "app/BoardHistograms.h"
+#include "app/LogCountColorMap.h"
+#include "vell/VellPlot.h"
+
+#include <algorithm>
+#include <qwt_matrix_raster_data.h>
+#include <qwt_plot_spectrogram.h>
+#include <qwt_scale_engine.h>
+#include <qwt_scale_widget.h>
+
+namespace {
+
+// The first and one past the last amplitude bin that any channel fills.
+std::pair<int, int> occupiedBins(const BoardHistograms& board, const QVector<int>& channels)
+{
+    int first = BoardHistograms::AmplitudeBins;
+    int end = 0;
+    for (int ch : channels) {
+        const QVector<quint32> counts = board.amplitudes(ch);
+        for (int bin = 0; bin < counts.size(); ++bin) {
+            if (counts[bin] != 0) {
+                first = std::min(first, bin);
+                end = std::max(end, bin + 1);
+            }
+        }
+    }
+    return {first, end};
+}
+
+} // namespace
+
+AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
+    : HistogramView(plot, QStringLiteral("Amplitude vs channel"),
+                    {QStringLiteral("Channel"), QStringLiteral("Amplitude (ADC codes)")})
+    , m_map(new QwtPlotSpectrogram(QStringLiteral("Amplitude vs channel")))
+{
+    m_map->setColorMap(LogCountColorMap::linearColors());
+    m_map->setRenderThreadCount(1); // the GUI thread only; the map is small
+    // Cells are coloured once each and the painter scales the small image,
+    // instead of one colour lookup per screen pixel.
+    m_map->setPaintAttribute(QwtPlotRasterItem::PaintInDeviceResolution, false);
+    m_map->setData(new QwtMatrixRasterData);
+    m_map->setVisible(false);
+    m_map->attach(plot);
+}
+
+void AmplitudeMapView::setShown(bool shown)
+{
+    HistogramView::setShown(shown);
+    m_shown = shown;
+    m_map->setVisible(shown && m_filled);
+    plot()->enableAxis(QwtPlot::yRight, shown);
+    if (shown) {
+        plot()->setAxisTitle(QwtPlot::yRight, QStringLiteral("Events"));
+        plot()->setAxisScaleEngine(QwtPlot::yRight, new QwtLogScaleEngine);
+    }
+}
+
+void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 nowSecond)
+{
+    Q_UNUSED(channel)
+    Q_UNUSED(nowSecond)
+    auto* data = new QwtMatrixRasterData;
+    const QVector<int> channels = board ? board->channels() : QVector<int>();
+    const auto [first, end] = board ? occupiedBins(*board, channels) : std::pair<int, int>{0, 0};
+    double maxCount = 0;
+    if (first < end) {
+        const int columns = channels.last() + 1;
+        const int merge = (end - first + MaxRows - 1) / MaxRows; // bins per row
+        const int rows = (end - first + merge - 1) / merge;
+        QVector<double> values(rows * columns, 0.0);
+        for (int ch : channels) {
+            const QVector<quint32> counts = board->amplitudes(ch);
+            for (int bin = first; bin < end; ++bin)
+                values[((bin - first) / merge) * columns + ch] += counts[bin];
+        }
+        maxCount = *std::max_element(values.cbegin(), values.cend());
+        for (double& value : values)
+            value = LogCountColorMap::scaled(value);
+        data->setValueMatrix(values, columns);
+        data->setInterval(Qt::XAxis, QwtInterval(-0.5, columns - 0.5));
+        const double width = double(merge) * BoardHistograms::AmplitudeBinWidth;
+        const double low = BoardHistograms::amplitudeBinLow(first);
+        data->setInterval(Qt::YAxis, QwtInterval(low, low + rows * width));
+    }
+    data->setInterval(Qt::ZAxis, QwtInterval(0, LogCountColorMap::scaled(std::max(1.0, maxCount))));
+    m_map->setData(data);
+    m_filled = first < end; // an empty map is hidden rather than drawn pixel by pixel
+    m_map->setVisible(m_shown && m_filled);
+    if (m_shown)
+        showColorBar(std::max(1.0, maxCount));
+}
+
+void AmplitudeMapView::showColorBar(double maxCount)
+{
+    QwtScaleWidget* bar = plot()->axisWidget(QwtPlot::yRight);
+    bar->setColorBarEnabled(true);
+    bar->setColorMap(QwtInterval(0, maxCount), new LogCountColorMap);
+    plot()->setAxisScale(QwtPlot::yRight, 1, maxCount);
+}
+
+void AmplitudeMapView::setItemsVisible(bool visible)
+{
+    m_map->setVisible(visible && m_filled);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// "Amplitude vs channel": the chosen board's amplitude spectra side by side,
+// channel across and amplitude up, counts as colours on a logarithmic scale
+// with a colour bar on the right axis. Amplitude bins are merged so that the map keeps at most
+// MaxRows rows over the occupied range.
+
+#include "app/HistogramView.h"
+
+class QwtPlotSpectrogram;
+
+class AmplitudeMapView : public HistogramView {
+public:
+    static constexpr int MaxRows = 256;
+
+    explicit AmplitudeMapView(VellPlot* plot);
+
+    void setShown(bool shown) override;
+    void update(const BoardHistograms* board, int channel, qint64 nowSecond) override;
+
+protected:
+    void setItemsVisible(bool visible) override;
+
+private:
+    void showColorBar(double maxCount);
+
+    QwtPlotSpectrogram* m_map;
+    bool m_shown = false;
+    bool m_filled = false;
+};
