@@ -1,26 +1,16 @@
 #include "app/AmplitudeMapView.h"
 
 #include "app/BoardHistograms.h"
+#include "app/LogCountColorMap.h"
 #include "vell/VellPlot.h"
 
 #include <algorithm>
-#include <qwt_color_map.h>
 #include <qwt_matrix_raster_data.h>
 #include <qwt_plot_spectrogram.h>
+#include <qwt_scale_engine.h>
 #include <qwt_scale_widget.h>
 
 namespace {
-
-// White for empty cells, then blue through green and yellow to red.
-QwtLinearColorMap* countColors()
-{
-    auto* map = new QwtLinearColorMap(Qt::white, Qt::red);
-    map->addColorStop(1e-9, QColor(40, 40, 160));
-    map->addColorStop(0.35, Qt::cyan);
-    map->addColorStop(0.6, Qt::green);
-    map->addColorStop(0.8, Qt::yellow);
-    return map;
-}
 
 // The first and one past the last amplitude bin that any channel fills.
 std::pair<int, int> occupiedBins(const BoardHistograms& board, const QVector<int>& channels)
@@ -46,7 +36,7 @@ AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
                     {QStringLiteral("Channel"), QStringLiteral("Amplitude (ADC codes)")})
     , m_map(new QwtPlotSpectrogram(QStringLiteral("Amplitude vs channel")))
 {
-    m_map->setColorMap(countColors());
+    m_map->setColorMap(LogCountColorMap::linearColors());
     m_map->setRenderThreadCount(1); // the GUI thread only; the map is small
     // Cells are coloured once each and the painter scales the small image,
     // instead of one colour lookup per screen pixel.
@@ -62,8 +52,10 @@ void AmplitudeMapView::setShown(bool shown)
     m_shown = shown;
     m_map->setVisible(shown && m_filled);
     plot()->enableAxis(QwtPlot::yRight, shown);
-    if (shown)
+    if (shown) {
         plot()->setAxisTitle(QwtPlot::yRight, QStringLiteral("Events"));
+        plot()->setAxisScaleEngine(QwtPlot::yRight, new QwtLogScaleEngine);
+    }
 }
 
 void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 nowSecond)
@@ -85,13 +77,15 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
                 values[((bin - first) / merge) * columns + ch] += counts[bin];
         }
         maxCount = *std::max_element(values.cbegin(), values.cend());
+        for (double& value : values)
+            value = LogCountColorMap::scaled(value);
         data->setValueMatrix(values, columns);
         data->setInterval(Qt::XAxis, QwtInterval(-0.5, columns - 0.5));
         const double width = double(merge) * BoardHistograms::AmplitudeBinWidth;
         const double low = BoardHistograms::amplitudeBinLow(first);
         data->setInterval(Qt::YAxis, QwtInterval(low, low + rows * width));
     }
-    data->setInterval(Qt::ZAxis, QwtInterval(0, std::max(1.0, maxCount)));
+    data->setInterval(Qt::ZAxis, QwtInterval(0, LogCountColorMap::scaled(std::max(1.0, maxCount))));
     m_map->setData(data);
     m_filled = first < end; // an empty map is hidden rather than drawn pixel by pixel
     m_map->setVisible(m_shown && m_filled);
@@ -103,8 +97,8 @@ void AmplitudeMapView::showColorBar(double maxCount)
 {
     QwtScaleWidget* bar = plot()->axisWidget(QwtPlot::yRight);
     bar->setColorBarEnabled(true);
-    bar->setColorMap(QwtInterval(0, maxCount), countColors());
-    plot()->setAxisScale(QwtPlot::yRight, 0, maxCount);
+    bar->setColorMap(QwtInterval(0, maxCount), new LogCountColorMap);
+    plot()->setAxisScale(QwtPlot::yRight, 1, maxCount);
 }
 
 void AmplitudeMapView::setItemsVisible(bool visible)

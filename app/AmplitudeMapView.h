@@ -1,7 +1,7 @@
 #pragma once
 // "Amplitude vs channel": the chosen board's amplitude spectra side by side,
-// channel across and amplitude up, counts as colours with a colour bar on the
-// right axis. Amplitude bins are merged so that the map keeps at most
+// channel across and amplitude up, counts as colours on a logarithmic scale
+// with a colour bar on the right axis. Amplitude bins are merged so that the map keeps at most
 // MaxRows rows over the occupied range.
 
 #include "app/HistogramView.h"

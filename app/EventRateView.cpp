@@ -22,10 +22,10 @@ void EventRateView::update(const BoardHistograms* board, int channel, qint64 now
     QVector<double> seconds;
     QVector<double> rate;
     if (board) {
-        rate = board->rate(nowSecond);
+        rate = board->rate(nowSecond - 1); // the current second is not over yet
         seconds.reserve(rate.size());
         for (int i = 0; i < rate.size(); ++i)
-            seconds.append(double(i - (rate.size() - 1)));
+            seconds.append(double(i - rate.size()));
     }
     m_curve->setSamples(seconds, rate);
 }

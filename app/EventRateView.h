@@ -1,6 +1,6 @@
 #pragma once
 // "Event rate": the chosen board's events per second over the last ten
-// minutes, against seconds before now.
+// minutes of whole seconds, against seconds before now.
 
 #include "app/HistogramView.h"
 

@@ -8,6 +8,7 @@
 
 #include <QSignalBlocker>
 #include <QTimer>
+#include <qwt_plot_zoomer.h>
 
 namespace {
 
@@ -93,6 +94,8 @@ void HistMngrWidget::on_comboBoxType_currentIndexChanged(int index)
         view->setShown(true);
     ui->qwtPlotHists->setTitle(view ? view->title() : QString());
     ui->spinBoxChannel->setEnabled(view && view->usesChannel());
+    if (QwtPlotZoomer* zoomer = ui->qwtPlotHists->zoomer())
+        zoomer->zoom(0); // a zoomed range of one type means nothing for the next
     refreshCurrentPlot(true);
 }
 

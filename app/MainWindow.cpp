@@ -69,6 +69,12 @@ std::vector<double> samplesRelativeTo(const QVector<double>& samples, int baseli
     return values;
 }
 
+// An endpoint the viewer can read from: announced, enabled, with a port.
+bool isUsable(const ProgramInterface& iface)
+{
+    return !iface.type.isEmpty() && iface.enabled && iface.port != 0;
+}
+
 } // namespace
 
 const char* const MainWindow::BuildRevision = "Unversioned directory";
@@ -117,6 +123,9 @@ MainWindow::~MainWindow()
     saveWindowSettings();
     emit closeAll();
     stopWorkerThreads();
+    // Joins the discovery threads while the window is still whole: waiting
+    // for them processes events, which must not reach a half-destroyed window.
+    delete pnpServer;
     ui.reset();
 }
 
@@ -290,7 +299,19 @@ void MainWindow::on_actionDraw_relative_to_baseline_triggered(bool checked)
 void MainWindow::on_actionSet_source_file_triggered()
 {
     dropSourceProgram();
+    waitForTcpClient();
     fileReaderDialog->show();
+}
+
+// Returns once the TCP client has handled every signal sent to it so far;
+// after a null endpoint its connection is closed then, and every block it
+// read is already on its way to the analyzer, ahead of any file record.
+// This takes at most one connect attempt's wait.
+void MainWindow::waitForTcpClient()
+{
+    if (tcpThread->isRunning())
+        QMetaObject::invokeMethod(
+            tcpClient, [] {}, Qt::BlockingQueuedConnection);
 }
 
 QString MainWindow::aboutText(const QString& revision)
@@ -491,14 +512,21 @@ void MainWindow::tcpConnected(bool connected)
 ProgramInterface MainWindow::chooseInterface(const ProgramDescription& program)
 {
     const ProgramInterface& monitor = program.getInterface(MonitorDataFlowInterface);
-    if (!monitor.type.isEmpty() && monitor.isFree)
+    if (isUsable(monitor) && monitor.isFree)
         return monitor;
     if (program.type == programTypeName(NimbusProgram)) {
         const ProgramInterface& dataFlow = program.getInterface(DataFlowInterface);
-        if (!dataFlow.type.isEmpty() && dataFlow.isFree)
+        if (isUsable(dataFlow) && dataFlow.isFree)
             return dataFlow;
     }
     return ProgramInterface();
+}
+
+// Type and index name the source in the label and the saved choice, so a
+// program that lacks either cannot become it.
+bool MainWindow::isChoosable(const ProgramDescription& program)
+{
+    return !program.type.isEmpty() && !program.index.isEmpty() && !chooseInterface(program).type.isEmpty();
 }
 
 QString MainWindow::programDisplayName(const ProgramDescription& program)
@@ -512,7 +540,7 @@ QVector<ProgramDescription> MainWindow::availablePrograms() const
 {
     QVector<ProgramDescription> available;
     for (const ProgramDescription& program : programs) {
-        if (!chooseInterface(program).type.isEmpty())
+        if (isChoosable(program))
             available << program;
     }
     return available;
@@ -533,12 +561,20 @@ void MainWindow::gotProgramDescription(ProgramDescription newDescr)
     ui->actionConnect_to_data_source->setEnabled(!availablePrograms().isEmpty());
 }
 
-// Follows the endpoint of the source program as it announces itself.
+// Follows the endpoint of the source program as it announces itself. An
+// announcement without a usable interface of the chosen type gives the null
+// endpoint, which stops the TCP client; the type is kept, so the next
+// announcement that has the interface again reconnects.
 void MainWindow::updateInterface(const ProgramDescription& descr)
 {
     if (descr.type != currentProgram.type || descr.index != currentProgram.index)
         return;
-    const ProgramInterface found = descr.getInterface(currentInterface.type);
+    ProgramInterface found = descr.getInterface(currentInterface.type);
+    if (!isUsable(found)) {
+        found = currentInterface;
+        found.host = QHostAddress();
+        found.port = 0;
+    }
     if (found.host == currentInterface.host && found.port == currentInterface.port)
         return;
     emit addLog(QString("[MW] change interface from %1:%2 to %3:%4")
@@ -558,8 +594,8 @@ bool MainWindow::takeChosenProgram(const ProgramDescription& chosen)
         qWarning("Selected program has no free interface");
         return false;
     }
-    const ProgramInterface iface = chooseInterface(chosen);
-    if (!iface.type.isEmpty() && iface.isFree) {
+    if (isChoosable(chosen)) {
+        const ProgramInterface iface = chooseInterface(chosen);
         emit addLog(QString("[MW] change source from %1 to %2 (%3)")
                         .arg(programDisplayName(currentProgram), programDisplayName(chosen), iface.type));
         currentProgram = chosen;

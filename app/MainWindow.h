@@ -61,8 +61,11 @@ public:
     static QString aboutText(const QString& revision);
 
     // The endpoint of a program to read from: its free monitor output, or
-    // for a Nimbus program its free data flow; else the reset value.
+    // for a Nimbus program its free data flow; else the reset value. Only
+    // an enabled interface with a port counts.
     static ProgramInterface chooseInterface(const ProgramDescription& program);
+    // Whether the operator can take the program as the source.
+    static bool isChoosable(const ProgramDescription& program);
     // Its name, or "type #index" for a program without one.
     static QString programDisplayName(const ProgramDescription& program);
 
@@ -104,6 +107,7 @@ private:
     void restoreWindowSettings();
     void saveWindowSettings();
     void stopWorkerThreads();
+    void waitForTcpClient();
     static bool waitForThread(QThread* thread, int timeoutMs, const QElapsedTimer& budget);
 
     void addBoardsToSelector(const EventData& event);

@@ -69,6 +69,42 @@ FeatureExtractor::Extremes decodeSamples(const char* in, quint32 wordCount, doub
     return {double(lo), double(hi)};
 }
 
+#ifdef __SSE2__
+// The first sample in time of four words whose 16-bit lanes hit (a compare
+// result), or -1. Lane 2k holds the low half of word k, its second sample,
+// lane 2k + 1 the high half, its first.
+int firstHitIn(__m128i hit)
+{
+    const int lanes = _mm_movemask_epi8(_mm_packs_epi16(hit, _mm_setzero_si128())); // one bit per lane
+    if (lanes == 0)
+        return -1;
+    const int word = int(qCountTrailingZeroBits(quint32(lanes))) / 2;
+    return 2 * word + (((lanes >> (2 * word + 1)) & 1) != 0 ? 0 : 1);
+}
+
+// Scans the codes eight words at a time from word `at` for a or (if Both) b;
+// returns the sample index of the first hit, or -1 with `at` at the words
+// left over.
+template <bool Both>
+int scanCodes(const char* in, quint32 wordCount, __m128i a, __m128i b, std::size_t& at)
+{
+    const auto hits = [&](std::size_t word) {
+        const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * word));
+        const __m128i hit = _mm_cmpeq_epi16(codes, a);
+        return Both ? _mm_or_si128(hit, _mm_cmpeq_epi16(codes, b)) : hit;
+    };
+    for (; at + 8 <= wordCount; at += 8) {
+        const __m128i first = hits(at);
+        const __m128i second = hits(at + 4);
+        if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) {
+            const int inFirst = firstHitIn(first);
+            return int(2 * at) + (inFirst >= 0 ? inFirst : 8 + firstHitIn(second));
+        }
+    }
+    return -1;
+}
+#endif
+
 // The index of the first sample equal to either candidate, searched in the
 // sample words (as decodeSamples reads them) rather than in the decoded
 // doubles: sixteen codes per test keep the peak search small next to decoding.
@@ -80,14 +116,10 @@ int firstSampleOf(const char* in, quint32 wordCount, const double* samples, quin
     const auto rawCode = [flip](double value) { return _mm_set1_epi16(short(qint16(value) ^ qint16(flip & 0xFFFFu))); };
     const __m128i a = rawCode(candidates.first);
     const __m128i b = rawCode(candidates.second);
-    const auto hits = [&](std::size_t word) {
-        const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * word));
-        return _mm_or_si128(_mm_cmpeq_epi16(codes, a), _mm_cmpeq_epi16(codes, b));
-    };
-    for (; i + 8 <= wordCount; i += 8) {
-        if (_mm_movemask_epi8(_mm_or_si128(hits(i), hits(i + 4))) != 0)
-            break;
-    }
+    const int found = candidates.first == candidates.second ? scanCodes<false>(in, wordCount, a, b, i)
+                                                            : scanCodes<true>(in, wordCount, a, b, i);
+    if (found >= 0)
+        return found;
 #endif
     const quint32 count = 2 * wordCount;
     for (quint32 s = quint32(2 * i); s < count; ++s) {
@@ -222,8 +254,17 @@ void ADCAnalyzer::adcRawDataSignedUpdated(bool adcSigned)
     m_adcSigned = adcSigned;
 }
 
+// The window switches to a file only after the live connection has been
+// closed and its last block delivered, so a record that block left unfinished
+// can never be completed: drop it rather than let it swallow the first file
+// record. (Going live keeps the buffer: the new connection's first blocks may
+// already be here.)
 void ADCAnalyzer::dataSourceUpdated(bool fromFile)
 {
+    if (fromFile && !m_fromFile) {
+        m_eventStart = quint32(m_buffer.size());
+        dropConsumedBytes();
+    }
     m_fromFile = fromFile;
 }
 
@@ -416,7 +457,7 @@ void ADCAnalyzer::checkChannelMask() const
 
 void ADCAnalyzer::finishEvent()
 {
-    m_evPosMap.insert(m_streamBase + m_eventStart, m_event.evNum);
+    recordPosition(m_streamBase + m_eventStart, m_event.evNum);
     if (m_fromFile || !m_emitTimer.isValid() || m_emitTimer.elapsed() > LiveEmitIntervalMs) {
         emit eventDataUpdated(m_event);
         m_emitTimer.start();
@@ -448,11 +489,28 @@ void ADCAnalyzer::emitHistory()
     m_history.events.clear();
 }
 
+// Keeps the newest EvPosMapLimit entries. Positions wrap after 4 GiB, so the
+// oldest entry is the one that follows the newest position in key order,
+// going round to the smallest key.
+void ADCAnalyzer::recordPosition(quint32 position, quint32 evNum)
+{
+    m_evPosMap.insert(position, evNum);
+    if (m_evPosMap.size() <= EvPosMapLimit)
+        return;
+    auto oldest = m_evPosMap.upperBound(position);
+    m_evPosMap.erase(oldest == m_evPosMap.end() ? m_evPosMap.begin() : oldest);
+}
+
+// Every byte offset after the failed record's start is tried, so that records
+// after an odd-length record or odd-length garbage are found; a word only
+// needs to fit whole, a record header cut by the end of the block waits for
+// the rest in the next pass. Without a sync word the bytes are dropped except
+// a tail that may be the start of one cut by the end of the block.
 bool ADCAnalyzer::findSync()
 {
     const char* data = m_buffer.constData();
     const qint64 size = m_buffer.size();
-    for (qint64 offset = qint64(m_eventStart) + 2; offset + EventHeaderSize <= size; offset += 2) {
+    for (qint64 offset = qint64(m_eventStart) + 1; offset + 4 <= size; ++offset) {
         const quint32 word = readWord(data + offset);
         if (word == KEP_SYNC_WORD || word == AUX_SYNC_WORD) {
             m_readPos = int(offset);
@@ -462,8 +520,26 @@ bool ADCAnalyzer::findSync()
             return true;
         }
     }
-    m_eventStart = quint32(size);
+    m_eventStart = quint32(size - cutSyncWordLength());
     return false;
+}
+
+// The length of the longest tail of the pending buffer, at most 3 bytes, that
+// equals the first bytes of an event or auxiliary magic word.
+int ADCAnalyzer::cutSyncWordLength() const
+{
+    const auto startsLike = [](const char* bytes, int length, quint32 magic) {
+        for (int i = 0; i < length; ++i)
+            if (quint8(bytes[i]) != quint8(magic >> (8 * i)))
+                return false;
+        return true;
+    };
+    for (int length = std::min(3, m_buffer.size() - int(m_eventStart) - 1); length > 0; --length) {
+        const char* tail = m_buffer.constData() + m_buffer.size() - length;
+        if (startsLike(tail, length, KEP_SYNC_WORD) || startsLike(tail, length, AUX_SYNC_WORD))
+            return length;
+    }
+    return 0;
 }
 
 void ADCAnalyzer::dropConsumedBytes()

@@ -3,10 +3,15 @@
 // display. It buffers raw blocks until they hold whole event records, decodes
 // each record in place into an EventData, survives format errors by logging
 // them and searching for the next sync word, keeps a map from absolute stream
-// position to event number, and returns one flow-control permit per block.
-// Lives in a worker thread of its own; every slot arrives queued. The first
-// analyzer of a process tunes glibc's heap so that large blocks and decoded
-// samples reuse memory instead of faulting fresh pages in each time.
+// position to event number of the newest events, and returns one flow-control
+// permit per block. While a channel's samples are still in cache it computes
+// their features. Given a writer semaphore, it also sends every decoded board,
+// without its samples, to the monitor (histograms, output writer) once per
+// pass; the monitor never slows decoding down: a record without a permit is
+// dropped and counted. Lives in a worker thread of its own; every slot arrives
+// queued. The first analyzer of a process tunes glibc's heap so that large
+// blocks and decoded samples reuse memory instead of faulting fresh pages in
+// each time.
 
 #include "datapath/EventData.h"
 #include "datapath/FeatureExtractor.h"
@@ -30,10 +35,17 @@ public:
     static constexpr int RetainedBufferCapacity = 64 * 1024 * 1024;
     // Boards of one deviceDataUpdated record at most.
     static constexpr int HistoryLimit = 1000;
+    // evPosMap keeps the positions of this many newest events, so that a live
+    // session of days stays within a fixed memory (about 50 MB at the limit).
+    static constexpr int EvPosMapLimit = 1000000;
     // Live data are thinned to one emitted event per this many milliseconds.
     static constexpr qint64 LiveEmitIntervalMs = 500;
 
     ADCAnalyzer(QSemaphore* sourceSemaphore, QSemaphore* writerSemaphore, QObject* parent = nullptr);
+
+    // Bytes received but not decoded yet: a record waiting for its rest, or
+    // the start of a magic word cut by the end of the last block.
+    int pendingBytes() const { return m_buffer.size(); }
 
     // Text for an error bit of an HPTDC error word ("Unknown" for other bits).
     static QString tdcErrorText(int bit);
@@ -76,9 +88,11 @@ private:
     void decodeChannel(quint32 channel, const char* payload, quint32 words);
     void checkChannelMask() const;
     void finishEvent();
+    void recordPosition(quint32 position, quint32 evNum);
     void addToHistory(DeviceEvent board);
     void emitHistory();
     bool findSync();
+    int cutSyncWordLength() const;
     void dropConsumedBytes();
 
     QSemaphore* m_sourceSemaphore;

@@ -11,20 +11,29 @@ FeatureExtractor::Extremes extremesOf(const double* samples, int count)
     return {*lo, *hi};
 }
 
-// The sum of term(samples[i]) for i in [first, last), in four partial sums so
-// that the additions overlap instead of each waiting for the one before.
-template <typename Term>
-double sumOf(const double* samples, int first, int last, Term term)
+// The sum and the sum of squares of samples[0, n), in one pass of four
+// partial sums each, so that the additions overlap instead of each waiting for
+// the one before (locals, which stay in registers).
+std::pair<double, double> sumAndSquares(const double* samples, int n)
 {
-    double part[4] = {0, 0, 0, 0};
-    int i = first;
-    for (; i + 4 <= last; i += 4) {
-        for (int k = 0; k < 4; ++k)
-            part[k] += term(samples[i + k]);
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    double q0 = 0, q1 = 0, q2 = 0, q3 = 0;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += samples[i];
+        s1 += samples[i + 1];
+        s2 += samples[i + 2];
+        s3 += samples[i + 3];
+        q0 += samples[i] * samples[i];
+        q1 += samples[i + 1] * samples[i + 1];
+        q2 += samples[i + 2] * samples[i + 2];
+        q3 += samples[i + 3] * samples[i + 3];
     }
-    for (; i < last; ++i)
-        part[0] += term(samples[i]);
-    return (part[0] + part[1]) + (part[2] + part[3]);
+    for (; i < n; ++i) {
+        s0 += samples[i];
+        q0 += samples[i] * samples[i];
+    }
+    return {(s0 + s1) + (s2 + s3), (q0 + q1) + (q2 + q3)};
 }
 
 // The first index holding a or b; count when there is none.
@@ -54,9 +63,11 @@ ChannelFeatures FeatureExtractor::compute(const double* samples, int count) cons
 void FeatureExtractor::measureBaseline(const double* samples, int count, ChannelFeatures& f) const
 {
     const int n = std::clamp(baselineSamples, 1, count);
-    const double baseline = sumOf(samples, 0, n, [](double s) { return s; }) / n;
-    f.baseline = baseline;
-    f.noise = std::sqrt(sumOf(samples, 0, n, [baseline](double s) { return (s - baseline) * (s - baseline); }) / n);
+    // Samples are ADC codes, so both sums are exact and the variance as
+    // mean square minus squared mean loses nothing worth a second pass.
+    const auto [sum, squares] = sumAndSquares(samples, n);
+    f.baseline = sum / n;
+    f.noise = std::sqrt(std::max(0.0, squares / n - f.baseline * f.baseline));
 }
 
 FeatureExtractor::PeakCandidates FeatureExtractor::peakCandidates(const ChannelFeatures& f, Extremes extremes)
@@ -74,5 +85,6 @@ void FeatureExtractor::measurePulse(const double* samples, int count, int peak, 
     f.amplitude = samples[peak] - baseline;
     const int first = std::max(0, peak - std::max(0, integralBefore));
     const int last = std::min(count - 1, peak + std::max(0, integralAfter));
-    f.integral = sumOf(samples, first, last + 1, [baseline](double s) { return s - baseline; });
+    const int length = last - first + 1;
+    f.integral = sumAndSquares(samples + first, length).first - length * baseline;
 }

@@ -39,8 +39,14 @@ void FileReader::setFileName(const QString& fileName)
     if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         qDebug().noquote() << QString("Source file '%1' was opened").arg(fileName);
     else
-        qWarning().noquote() << QString("Failed to open file '%1': %2").arg(fileName, file.errorString());
+        reportOpenFailure(fileName);
     updateFileMap();
+}
+
+void FileReader::reportOpenFailure(const QString& fileName)
+{
+    qWarning().noquote() << QString("Failed to open file '%1': %2").arg(fileName, file.errorString());
+    emit fileOpenFailed(fileName, file.errorString());
 }
 
 void FileReader::closeFile()
@@ -79,6 +85,7 @@ void FileReader::updateFileMap()
             const ScanStep step = scanRecord(pos, size);
             if (step == ScanStep::Stop) {
                 file.seek(0); // streaming starts from the beginning, as after a whole scan
+                emit fileMapFinished(size, quint32(fileMap.size()), pos, false);
                 return;
             }
             if (step == ScanStep::Finish)
@@ -96,6 +103,7 @@ void FileReader::updateFileMap()
     // within 0..1. An empty file that is open has been scanned whole.
     const double decodedPart = size > 0 ? std::min(1.0, double(pos) / double(size)) : (file.isOpen() ? 1.0 : 0.0);
     emitFileMap(size, decodedPart);
+    emit fileMapFinished(size, quint32(fileMap.size()), pos, true);
 }
 
 // Lets queued slots of the reader's thread run (closeFile cancels the scan,
@@ -270,6 +278,7 @@ void FileReader::readFile()
 {
     if (!file.exists() || !file.isReadable()) {
         readTimer->stop();
+        emit fileStreamEnded(false);
         return;
     }
     settleUnpaidPermits();
@@ -285,6 +294,7 @@ void FileReader::readFile()
             sourceSemaphore->release();
             qWarning().noquote() << "error in FileReader::readFile(): " + file.errorString();
             readTimer->stop();
+            emit fileStreamEnded(false);
             return;
         }
         emit dataAccuired(chunk);
@@ -295,4 +305,5 @@ void FileReader::readFile()
     }
     readTimer->stop();
     qDebug().noquote() << "File was read.";
+    emit fileStreamEnded(true);
 }

@@ -60,10 +60,21 @@ signals:
     // Scan progress or result: file size, modification time as text, map
     // entries so far, scanned fraction 0..1.
     void fileMapUpdated(qint64 fileSize, const QString& lastModify, quint32 records, double decodedPart);
+    // The named file could not be opened; error is the file's error text.
+    void fileOpenFailed(const QString& fileName, const QString& error);
+    // A scan ended without being cancelled: the file size, the map's
+    // entries, the bytes stepped through, and whether it ran to the end of the
+    // file (false: it stopped at a damaged record magic, where scannedBytes
+    // points).
+    void fileMapFinished(qint64 fileSize, quint32 records, qint64 scannedBytes, bool completed);
+    // Streaming ended: at the end of the file, or (false) because the file
+    // is gone or a read failed.
+    void fileStreamEnded(bool atEndOfFile);
 
 private:
     enum class ScanStep { Next, Finish, Stop };
 
+    void reportOpenFailure(const QString& fileName);
     void updateFileMap();
     ScanStep scanCheckpoint(quint64 generation, qint64 pos, qint64 size, QElapsedTimer& stopwatch);
     ScanStep scanRecord(qint64& pos, qint64 size);

@@ -2,8 +2,13 @@
 
 #include <QDebug>
 #include <QSemaphore>
+#include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 TcpClient::TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second, QObject* parent)
     : QObject(parent)
@@ -33,35 +38,53 @@ TcpClient::TcpClient(QSemaphore* sourceSemaphore, QSemaphore* second, QObject* p
 TcpClient::~TcpClient()
 {
     socket->disconnect(this);
+    const QSignalBlocker quiet(this); // the window is going too
     stop();
     delete socket;
 }
 
 void TcpClient::setAddress(const QHostAddress& newAddress, int newPort)
 {
-    if (socket->isValid() && socket->state() == QAbstractSocket::ConnectedState)
-        return;
     if (newAddress == address && quint16(newPort) == port)
         return;
     qDebug().noquote() << "TcpClient::setAddress:" << newAddress.toString() << newPort;
     stop();
     address = newAddress;
     port = quint16(newPort);
-    start();
+    if (hasEndpoint())
+        start();
 }
 
+// Drops the connection at once. The socket's own signals are held back:
+// this drop is no loss to report or to reconnect after.
 void TcpClient::stop()
 {
     enabled = false;
-    if (socket->state() != QAbstractSocket::UnconnectedState)
-        socket->disconnectFromHost();
     connectTimer->stop();
+    readRetryTimer->stop();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    const bool wasConnected = socket->state() == QAbstractSocket::ConnectedState;
+    {
+        const QSignalBlocker quiet(socket);
+        socket->abort();
+    }
+    if (!wasConnected)
+        return;
+    report(QString("TcpClient dropped the connection to %1").arg(endpointText()));
+    emit connectedStateChanged(false);
 }
 
 void TcpClient::start()
 {
     enabled = true;
+    attempts = 0;
     connectTimer->start(0);
+}
+
+bool TcpClient::hasEndpoint() const
+{
+    return !address.isNull() && port != 0;
 }
 
 bool TcpClient::socketBusy() const
@@ -94,6 +117,7 @@ void TcpClient::requestNewData()
         ++attempts;
         if (socket->waitForConnected(ConnectWaitMs)) {
             qDebug().noquote() << QString("Connected to %1").arg(endpointText());
+            enableKeepAlive();
         } else if (attempts < 2) {
             report(QString("TcpClient can't connect to %1").arg(endpointText()));
             connectTimer->start(FirstRetryMs);
@@ -103,6 +127,21 @@ void TcpClient::requestNewData()
     } catch (...) {
         qDebug().noquote() << "Exception in TcpClient::requestNewData()";
     }
+}
+
+// The client only reads, so a peer that vanishes without closing would
+// otherwise leave the connection up forever.
+void TcpClient::enableKeepAlive()
+{
+    const int fd = int(socket->socketDescriptor());
+    const auto set = [fd](int level, int option, int value) {
+        if (::setsockopt(fd, level, option, &value, sizeof value) != 0)
+            qWarning().noquote() << "TcpClient: cannot set keepalive option" << option;
+    };
+    set(SOL_SOCKET, SO_KEEPALIVE, 1);
+    set(IPPROTO_TCP, TCP_KEEPIDLE, KeepAliveIdleS);
+    set(IPPROTO_TCP, TCP_KEEPINTVL, KeepAliveIntervalS);
+    set(IPPROTO_TCP, TCP_KEEPCNT, KeepAliveProbes);
 }
 
 // Passes on what the socket holds as one block, under one permit. Without a
@@ -159,13 +198,18 @@ QByteArray TcpClient::gatherAvailable()
     return joined;
 }
 
+// The socket's news come queued: news of a connection that was dropped or
+// replaced meanwhile are out of date and passed over.
 void TcpClient::connected()
 {
-    emit connectedStateChanged(true);
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        emit connectedStateChanged(true);
 }
 
 void TcpClient::disconnected()
 {
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        return;
     emit connectedStateChanged(false);
     if (!enabled) {
         qDebug().noquote() << "Client disconnected.";
@@ -173,7 +217,9 @@ void TcpClient::disconnected()
     }
     qDebug().noquote() << "Client disconnected, trying to reconnect";
     attempts = 0;
-    connectTimer->start(ReconnectMs);
+    // An attempt already due (a new endpoint came first) is not put off.
+    if (!connectTimer->isActive())
+        connectTimer->start(ReconnectMs);
 }
 
 void TcpClient::displayError(QAbstractSocket::SocketError socketError)

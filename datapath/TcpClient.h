@@ -3,6 +3,8 @@
 // (re)connecting while it is wanted, reads whatever bytes arrive and passes
 // them on as raw blocks under the flow control of the shared semaphore. It
 // sends nothing on the connection. Lives in a worker thread of its own.
+// It always serves the endpoint it was given last: a new one replaces the
+// connection at once, a null one (null address or port 0) leaves it idle.
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -35,9 +37,17 @@ public:
     // analyzer holds reading back, so a fast sender is slowed down by TCP
     // instead of filling memory; a block is never larger than this.
     static constexpr qint64 ReadBufferSize = qint64(4) * 1048576;
+    // TCP keepalive of the data connection: a peer that stops answering
+    // (power loss, pulled cable) is declared lost after about
+    // idle + interval * probes seconds.
+    static constexpr int KeepAliveIdleS = 5;
+    static constexpr int KeepAliveIntervalS = 2;
+    static constexpr int KeepAliveProbes = 3;
 
 public slots:
-    // Changes the source program's address; ignored while connected.
+    // Serves another endpoint: drops the connection to the old one and
+    // connects to the new one at once; a null endpoint stops the client.
+    // The same endpoint again has no effect.
     void setAddress(const QHostAddress& address, int port);
     // One connect attempt, driven by connectTimer.
     void requestNewData();
@@ -57,7 +67,9 @@ signals:
 private:
     void stop();
     void start();
+    bool hasEndpoint() const;
     bool socketBusy() const;
+    void enableKeepAlive();
     QString endpointText() const;
     QByteArray gatherAvailable();
     void report(const QString& text);

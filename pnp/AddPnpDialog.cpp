@@ -2,6 +2,7 @@
 
 #include "ui_AddClientDialog.h"
 
+#include <QPushButton>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -27,13 +28,25 @@ bool matches(const QString& value, const QString& wanted)
     return wanted.isEmpty() || value == wanted;
 }
 
+// The choice is made by type and index, so a program that lacks either
+// cannot be chosen.
+QVector<ProgramDescription> choosable(QVector<ProgramDescription> programs)
+{
+    programs.erase(std::remove_if(programs.begin(), programs.end(),
+                                  [](const ProgramDescription& pd) { return pd.type.isEmpty() || pd.index.isEmpty(); }),
+                   programs.end());
+    return programs;
+}
+
 } // namespace
 
 AddPnpDialog::AddPnpDialog(const QVector<ProgramDescription>& programs, QWidget* parent)
-    : QDialog(parent), ui(new Ui::AddClientDialog), programs(programs)
+    : QDialog(parent), ui(new Ui::AddClientDialog), programs(choosable(programs))
 {
     ui->setupUi(this);
     ui->labelProgInfo->hide();
+    // OK only while the lists designate a program.
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
     setWindowTitle(QStringLiteral("Adding new client..."));
     std::sort(this->programs.begin(), this->programs.end(),
               [](const ProgramDescription& a, const ProgramDescription& b) {
@@ -114,7 +127,9 @@ void AddPnpDialog::on_comboBoxIndex_currentIndexChanged(QString index)
 {
     ui->labelProgInfo->show();
     ui->labelProgInfo->clear();
-    if (const ProgramDescription* pd = find(ui->comboBoxType->currentText(), index))
+    const ProgramDescription* pd = find(ui->comboBoxType->currentText(), index);
+    if (pd)
         ui->labelProgInfo->setText(pd->toText());
     ui->labelProgInfo->adjustSize();
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(pd != nullptr);
 }

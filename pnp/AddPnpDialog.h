@@ -11,8 +11,9 @@ class AddClientDialog;
 }
 class QComboBox;
 
-// Lets the operator pick one of the discovered programs in three steps:
-// program type, host, index; shows the description of the designated one.
+// Lets the operator pick one of the discovered programs that have a type and
+// an index, in three steps: program type, host, index; shows the description
+// of the designated one, and allows OK only while one is designated.
 class AddPnpDialog : public QDialog {
     Q_OBJECT
 public:

@@ -1,7 +1,7 @@
 #include "pnp/PNPServer.h"
 
+#include "pnp/DatagramWarnings.h"
 #include "pnp/MultiCastListener.h"
-#include "pnp/PnpMessage.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -34,13 +34,20 @@ void setMulticastTtl(QUdpSocket* socket, int ttl)
 PNPServer::PNPServer(QObject* parent)
     : QObject(parent)
     , searchTimer(new QTimer(this))
+    , retryTimer(new QTimer(this))
     , listener(new MultiCastListener(multicastGroup, port))
     , sendSocket(new QUdpSocket(this))
 {
     searchTimer->setInterval(searchPeriodMs);
     connect(searchTimer, &QTimer::timeout, this, &PNPServer::sendSearchRequest);
-    connect(listener, &MultiCastListener::received, this, &PNPServer::decode);
-    connect(this, &PNPServer::closingSingle, listener, &QObject::deleteLater);
+    retryTimer->setInterval(searchPeriodMs);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, &PNPServer::sendSearchRequest);
+    connect(listener, &MultiCastListener::received, this, &PNPServer::handle);
+    // A network that just came up may hold programs the last request missed.
+    connect(listener, &MultiCastListener::interfaceJoined, this, &PNPServer::sendSearchRequest);
+    // Announcements that came while the system dropped datagrams are lost.
+    connect(listener, &MultiCastListener::floodEnded, this, &PNPServer::sendSearchRequest);
     static const int registered = qRegisterMetaType<ProgramDescription>("ProgramDescription");
     Q_UNUSED(registered);
     sendSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
@@ -53,6 +60,10 @@ PNPServer::~PNPServer()
         stopSearch();
     sendSocket->flush();
     emit closingSingle();
+    // Deleted here rather than later from the event loop: the server may be
+    // destroyed after the loop has ended (as the viewer's window is), and the
+    // listener threads must be joined before the process exits.
+    delete listener;
 }
 
 void PNPServer::startSearch(QString target, bool single)
@@ -66,6 +77,7 @@ void PNPServer::startSearch(QStringList targets, bool single)
     searching = true;
     sendSearchRequest();
     if (single) {
+        searchTimer->stop();
         qInfo().noquote() << QStringLiteral("Pnp_search single request for targets:%1").arg(targetText(searchTargets));
     } else {
         searchTimer->start();
@@ -79,6 +91,7 @@ void PNPServer::stopSearch()
 {
     searching = false;
     searchTimer->stop();
+    retryTimer->stop();
     qInfo("Pnp_search stopped");
 }
 
@@ -89,14 +102,19 @@ void PNPServer::sendSearchRequest()
     PnpMessage request;
     request.kind = DiscoverRequest;
     request.targets = searchTargets;
-    sendMessage(request.toXml());
+    if (sendMessage(request.toXml()))
+        retryTimer->stop();
+    else if (!searchTimer->isActive())
+        retryTimer->start();
 }
 
-void PNPServer::sendMessage(const QString& text)
+bool PNPServer::sendMessage(const QString& text)
 {
     const QByteArray payload = text.toLatin1();
-    if (sendSocket->writeDatagram(payload, multicastGroup, port) != payload.size())
-        qCritical().noquote() << sendSocket->errorString();
+    if (sendSocket->writeDatagram(payload, multicastGroup, port) == payload.size())
+        return true;
+    qCritical().noquote() << sendSocket->errorString();
+    return false;
 }
 
 void PNPServer::announce(ProgramDescription pd)
@@ -133,24 +151,28 @@ void PNPServer::closeProgram(ProgramDescription pd)
 bool PNPServer::decode(QByteArray data, QHostAddress host)
 {
     PnpMessage message;
-    if (!message.fromXml(data, host)) {
-        qWarning().noquote().nospace() << "Failed decode msg:" << data;
+    if (!DatagramWarnings::shared().read(data, host, &message))
         return false;
-    }
+    handle(message, data.size());
+    return true;
+}
+
+// A message already read, by decode or by a listener thread.
+void PNPServer::handle(const PnpMessage& message, int size)
+{
     if (message.kind == DiscoverRequest) {
         answerDiscoverRequest(message.targets);
-        return true;
+        return;
     }
     const ProgramDescription& pd = message.program;
     if (!isWanted(pd))
-        return true;
+        return;
     if (message.kind == ProgramAnnouncement) {
         emit programDiscovered(pd);
-        emit programDiscovered(pd, data.size());
+        emit programDiscovered(pd, size);
     } else {
         emit programClosed(pd);
     }
-    return true;
 }
 
 void PNPServer::answerDiscoverRequest(const QStringList& targets)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pnp/HostAddressMetaType.h"
+#include "pnp/PnpMessage.h"
 #include "pnp/ProgramDescription.h"
 
 #include <QByteArray>
@@ -42,13 +43,14 @@ public slots:
 
 private slots:
     bool decode(QByteArray data, QHostAddress host);
+    void handle(const PnpMessage& message, int size);
     void sendSearchRequest();
     void changeProgramDescription(ProgramDescription pd);
     void closeProgram(ProgramDescription pd);
 
 private:
     void announce(ProgramDescription pd);
-    void sendMessage(const QString& text);
+    bool sendMessage(const QString& text);
     void answerDiscoverRequest(const QStringList& targets);
     bool isWanted(const ProgramDescription& pd) const;
     bool isOwn(const QUuid& uuid) const;
@@ -57,6 +59,9 @@ private:
     bool searching = false;
     QStringList searchTargets;
     QTimer* searchTimer;
+    // Resends a discover request that could not leave (no route yet) while
+    // no periodic search does.
+    QTimer* retryTimer;
     MultiCastListener* listener;
     QUdpSocket* sendSocket;
     QMap<QUuid, int> sequenceNumbers;

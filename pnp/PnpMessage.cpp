@@ -2,23 +2,45 @@
 
 #include "pnp/XmlNode.h"
 
-#include <QDebug>
 #include <QDomDocument>
 
 namespace {
 
 const QString documentType = QStringLiteral("pnp_message");
 
-// Messages nest three levels deep, hold a few elements with a few attributes
-// each and declare nothing in their document type. Documents far beyond that
-// would only make a datagram expensive to read. The node bound is one node per
-// byte of the largest UDP datagram, so no valid message, however many
-// interfaces or options it lists, is ever refused for its size.
-constexpr XmlNode::Limits limits{32, 65536, 32, 256};
+// Safety limits of the reader: documents far beyond what a message needs would
+// only make a datagram expensive to read.
 
-void warn(const QString& text)
+// Messages nest three levels (root, list, entry); the reader keeps one open
+// element per level, so a deep junk document must stop early.
+constexpr int MaxNesting = 32;
+// One token per byte of the largest UDP datagram: no valid message, however
+// many interfaces or options it lists, is ever refused for its size.
+constexpr int MaxTokens = 65536;
+// Messages declare nothing in their document type; declarations only serve
+// entity expansion, which a datagram has no use for.
+constexpr int MaxDeclarations = 32;
+// An element of a message has at most six attributes; hundreds of '=' in one
+// tag cost the stream reader time quadratic in their number.
+constexpr int MaxEqualsPerTag = 256;
+
+constexpr XmlNode::Limits limits{MaxNesting, MaxTokens, MaxDeclarations, MaxEqualsPerTag};
+
+// What a document exceeded, for its warning; empty when no limit was hit.
+QString exceededLimit(XmlNode::Result result)
 {
-    qWarning().noquote() << text;
+    switch (result) {
+    case XmlNode::Result::TooDeep:
+        return QStringLiteral("%1 nested elements").arg(MaxNesting);
+    case XmlNode::Result::TooManyTokens:
+        return QStringLiteral("%1 tokens").arg(MaxTokens);
+    case XmlNode::Result::TooManyDeclarations:
+        return QStringLiteral("%1 declarations").arg(MaxDeclarations);
+    case XmlNode::Result::TooManyEquals:
+        return QStringLiteral("%1 '=' in one tag").arg(MaxEqualsPerTag);
+    default:
+        return QString();
+    }
 }
 
 QString flag(bool value)
@@ -91,6 +113,11 @@ QString rootName(PnpMessageType kind)
 
 } // namespace
 
+void PnpMessage::warn(const QString& text)
+{
+    warnings.append(text);
+}
+
 QString PnpMessage::toXml() const
 {
     const QString name = rootName(kind);
@@ -121,8 +148,13 @@ bool PnpMessage::fromXml(const QByteArray& data, const QHostAddress& sender)
     // way lets every Latin-1 name travel unchanged.
     XmlNode root;
     QString doctype;
-    if (!XmlNode::parseDocument(QString::fromLatin1(data), limits, &root, &doctype))
+    const XmlNode::Result result = XmlNode::parseDocument(QString::fromLatin1(data), limits, &root, &doctype);
+    if (result != XmlNode::Result::Parsed) {
+        const QString limit = exceededLimit(result);
+        if (!limit.isEmpty())
+            warn(QStringLiteral("Datagram from %1 exceeds the reader's limit of %2").arg(sender.toString(), limit));
         return false;
+    }
     if (doctype != documentType)
         return false;
     const QString& tag = root.name;
@@ -152,7 +184,7 @@ bool PnpMessage::readDiscoverRequest(const XmlNode& root)
 bool PnpMessage::readRootAttributes(const XmlNode& root, const QHostAddress& sender)
 {
     ProgramDescription& pd = program;
-    auto missing = [&pd](const char* attribute) {
+    auto missing = [this, &pd](const char* attribute) {
         warn(QStringLiteral("Program announce from %1 has no attribute %2").arg(pd.hostName, attribute));
     };
     if (root.hasAttribute("hostName")) {

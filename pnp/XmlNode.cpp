@@ -45,27 +45,28 @@ bool fewEqualsPerTag(const QString& document, int limit)
 
 } // namespace
 
-bool XmlNode::parseDocument(const QString& document, const Limits& limits, XmlNode* root, QString* documentTypeName)
+XmlNode::Result XmlNode::parseDocument(const QString& document, const Limits& limits, XmlNode* root,
+                                       QString* documentTypeName)
 {
     if (!fewEqualsPerTag(document, limits.equalsPerTag))
-        return false;
+        return Result::TooManyEquals;
     QXmlStreamReader reader(document);
     reader.setNamespaceProcessing(false); // like QDomDocument::setContent
     std::vector<XmlNode*> open;           // the path from the root to the current element
     bool haveRoot = false;
-    int nodes = 0;
+    int tokens = 0;
     while (!reader.atEnd()) {
-        if (++nodes > limits.nodes)
-            return false;
+        if (++tokens > limits.tokens)
+            return Result::TooManyTokens;
         switch (reader.readNext()) {
         case QXmlStreamReader::DTD:
             if (reader.entityDeclarations().size() + reader.notationDeclarations().size() > limits.declarations)
-                return false;
+                return Result::TooManyDeclarations;
             *documentTypeName = reader.dtdName().toString();
             break;
         case QXmlStreamReader::StartElement: {
             if (int(open.size()) >= limits.nesting)
-                return false;
+                return Result::TooDeep;
             XmlNode* element = root;
             if (haveRoot) {
                 open.back()->children.emplace_back();
@@ -92,5 +93,5 @@ bool XmlNode::parseDocument(const QString& document, const Limits& limits, XmlNo
         }
         }
     }
-    return !reader.hasError() && haveRoot;
+    return !reader.hasError() && haveRoot ? Result::Parsed : Result::NotWellFormed;
 }

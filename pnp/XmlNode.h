@@ -22,12 +22,14 @@ struct XmlNode {
     // cheap (some shapes cost the stream reader time quadratic in their size).
     struct Limits {
         int nesting;      // elements open at once
-        int nodes;        // nodes in all
+        int tokens;       // tokens of the stream reader in all
         int declarations; // entity and notation declarations
         int equalsPerTag; // '=' between two '<': a cheap bound on attributes per element
     };
 
+    enum class Result { Parsed, NotWellFormed, TooDeep, TooManyTokens, TooManyDeclarations, TooManyEquals };
+
     // Parses a whole document into its root element and document type name.
-    // False when it is not well-formed or exceeds a limit.
-    static bool parseDocument(const QString& document, const Limits& limits, XmlNode* root, QString* documentTypeName);
+    static Result parseDocument(const QString& document, const Limits& limits, XmlNode* root,
+                                QString* documentTypeName);
 };

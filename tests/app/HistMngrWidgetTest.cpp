@@ -16,8 +16,10 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <qwt_plot_histogram.h>
 #include <qwt_plot_item.h>
+#include <qwt_plot_zoomer.h>
 
 namespace {
 
@@ -59,12 +61,14 @@ protected:
     void select(const char* type) { child<QComboBox>("comboBoxType")->setCurrentText(type); }
     QString counts() const { return child<QLabel>("labelCounts")->text(); }
 
-    // Visible items that hold data (an empty item has no valid bounds).
+    // Visible items that hold data (an empty item has negative bounds).
     int filledItems() const
     {
         int filled = 0;
-        for (QwtPlotItem* item : plot()->itemList())
-            filled += item->isVisible() && item->boundingRect().isValid() ? 1 : 0;
+        for (QwtPlotItem* item : plot()->itemList()) {
+            const QRectF bounds = item->boundingRect();
+            filled += item->isVisible() && (bounds.width() > 0 || bounds.height() > 0) ? 1 : 0;
+        }
         return filled;
     }
 
@@ -106,7 +110,11 @@ TEST_F(HistMngrWidgetTest, EachTypeWithItsTitlesDrawsTheDecodedBoards)
     EXPECT_EQ(plot()->axisTitle(QwtPlot::yRight).text(), "Events");
     select("Event rate");
     EXPECT_FALSE(plot()->axisEnabled(QwtPlot::yRight));
-    EXPECT_NE(plot()->zoomer(), nullptr);
+    // Zoomed in on one type, the next one starts unzoomed.
+    plot()->zoomer()->zoom(QRectF(-100, 0, 50, 10));
+    ASSERT_EQ(plot()->zoomer()->zoomRectIndex(), 1u);
+    select("Peak position");
+    EXPECT_EQ(plot()->zoomer()->zoomRectIndex(), 0u);
 }
 
 TEST_F(HistMngrWidgetTest, FillingCountsBoardChoiceAndReset)
@@ -135,6 +143,8 @@ TEST_F(HistMngrWidgetTest, FillingCountsBoardChoiceAndReset)
     const BoardHistograms* board = widget.histograms().board(2001);
     ASSERT_NE(board, nullptr);
     EXPECT_EQ(board->channels(), (QVector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    const QVector<double> rate = board->rate(1); // the test began in second 0 of the widget's clock
+    EXPECT_EQ(std::accumulate(rate.cbegin(), rate.cend(), 0.0), Events);
 
     child<QPushButton>("pushButtonReset")->click();
     EXPECT_EQ(counts(), "Boards histogrammed: 0\nBoards skipped: 0");

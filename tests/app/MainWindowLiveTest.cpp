@@ -1,7 +1,10 @@
 // The main window against real ravel-daq-sim child processes: a saved choice
 // resumed and drawn thinned, a port move, a killed program coming back, and the
-// source program dialog followed by a disconnect or a file source.
+// source program dialog: another program while connected, a disconnect and a
+// file source while live, each closing the data connection; the histogram tab
+// filled from the live stream.
 #include "app/HistMngrWidget.h"
+#include "datapath/TcpClient.h"
 #include "pnp/AddPnpDialog.h"
 #include "tests/tools/SimProcess.h"
 #include "vell/VellPlot.h"
@@ -12,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTimer>
@@ -68,6 +72,12 @@ protected:
         return draws;
     }
 
+    // Waits until the simulator has written this many lines containing the text.
+    static bool waitForLines(SimProcess& sim, const QString& text, int count, int timeoutMs = LiveTimeoutMs)
+    {
+        return waitUntil([&] { return sim.lines().filter(text).size() >= count; }, timeoutMs);
+    }
+
     // The dialog lists what was discovered when it opens: it is asked again
     // (and cancelled) until it lists the program, which is then taken.
     bool chooseInDialog(const QString& type, const QString& index)
@@ -114,9 +124,22 @@ TEST_F(MainWindowLiveTest, ResumesASavedChoiceFollowsAMovedPortAndAProgramThatDi
     // A move drops the connection and announces the new port.
     sim->command("move");
     ASSERT_TRUE(sim->waitForLine("moved from port"));
+    const quint16 droppedPort = sim->port();
+    waitForInterfaceChange(QString("%1:%2").arg(host).arg(firstPort), droppedPort);
+    ASSERT_TRUE(waitForLines(*sim, "client connected: ", 2));
+    waitForDraws();
+
+    // A move announced while the old connection stays open: the viewer
+    // closes that one itself and follows within 2 s (4 s here).
+    sim->command("move 0 keep");
+    ASSERT_TRUE(sim->waitForLine("clients kept"));
+    QElapsedTimer moved;
+    moved.start();
     const quint16 movedPort = sim->port();
-    waitForInterfaceChange(QString("%1:%2").arg(host).arg(firstPort), movedPort);
-    ASSERT_TRUE(waitUntil([&] { return sim->lines().filter("client connected: ").size() == 2; }, LiveTimeoutMs));
+    ASSERT_TRUE(waitForLines(*sim, "client connected: ", 3, 4000));
+    ASSERT_TRUE(waitForLines(*sim, "client finished: ", 1, 4000)) << "the old connection stays open";
+    EXPECT_LT(moved.elapsed(), 4000);
+    waitForInterfaceChange(QString("%1:%2").arg(host).arg(droppedPort), movedPort);
     waitForDraws();
 
     // Killed: no close message, the connection is refused from then on; the
@@ -155,7 +178,8 @@ TEST_F(MainWindowLiveTest, HistogramTabFillsFromTheLiveStream)
         const auto filled = [plot] {
             const QwtPlotItemList items = plot->itemList();
             return std::any_of(items.cbegin(), items.cend(), [](const QwtPlotItem* item) {
-                return item->isVisible() && item->boundingRect().isValid();
+                const QRectF bounds = item->boundingRect();
+                return item->isVisible() && (bounds.width() > 0 || bounds.height() > 0);
             });
         };
         EXPECT_TRUE(filled());
@@ -164,7 +188,9 @@ TEST_F(MainWindowLiveTest, HistogramTabFillsFromTheLiveStream)
     EXPECT_FALSE(part<QLabel>("labelCounts")->text().startsWith("Boards histogrammed: 0"));
 }
 
-TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherDroppedForAFile)
+// Each change of source closes the data connection that served the old one
+// within 1 s (3 s here); a closed connection brings no more data.
+TEST_F(MainWindowLiveTest, AnotherProgramDisconnectAndAFileSourceEachCloseTheConnection)
 {
     auto nimbus = startSim("Nimbus", "a");
     auto qol = startSim("Qol", "b");
@@ -172,28 +198,55 @@ TEST_F(MainWindowLiveTest, OneOfTwoProgramsChosenInTheDialogDroppedThenTheOtherD
 
     ASSERT_TRUE(chooseInDialog("Qol", index("b")));
     EXPECT_EQ(logs.value(0), "[MW] change source from  # to sim b (Monitor output data flow)");
-    QString host = waitForInterfaceChange(":0", qol->port());
+    const QString host = waitForInterfaceChange(":0", qol->port());
     waitForDraws();
 
+    // Another program, chosen while connected: the connection moves to it.
+    ASSERT_TRUE(chooseInDialog("Nimbus", index("a")));
+    QElapsedTimer clock;
+    clock.start();
+    waitForInterfaceChange(QString("%1:%2").arg(host).arg(qol->port()), nimbus->port());
+    ASSERT_TRUE(waitForLines(*nimbus, "client connected: ", 1, 3000));
+    ASSERT_TRUE(waitForLines(*qol, "client finished: ", 1, 3000));
+    EXPECT_LT(clock.elapsed(), 3000);
+    waitForDraws();
+
+    // Disconnect: red at once, the byte count stops, no attempt follows.
     action("actionDisconnect_from_program")->trigger();
-    EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(qol->port()));
+    EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(nimbus->port()));
     EXPECT_EQ(sourceText(), "no connection");
     EXPECT_EQ(QSettings().value("SelectedProgram/type").toString(), "");
+    ASSERT_TRUE(waitForLines(*nimbus, "client finished: ", 1, 3000));
+    ASSERT_EVENTUALLY_EQ(sourceStyle(), QString(NotConnected), 3000);
+    QTest::qWait(2 * TcpClient::StatusIntervalMs);
+    const QString bytes = part("tcpStatusLabel")->text();
+    QTest::qWait(3 * TcpClient::StatusIntervalMs + TcpClient::ReconnectMs);
+    EXPECT_EQ(part("tcpStatusLabel")->text(), bytes);
+    EXPECT_EQ(nimbus->lines().filter("client connected: ").size(), 1);
 
-    // That program gone, the other one is chosen; a file chosen while
-    // connected to it drops it.
-    qol->process.kill();
-    ASSERT_TRUE(qol->process.waitForFinished(LiveTimeoutMs));
-    ASSERT_TRUE(chooseInDialog("Nimbus", index("a")));
-    host = waitForInterfaceChange(":0", nimbus->port());
+    // A file chosen while live: the connection is closed before the playback
+    // dialog shows, and only file records are drawn from then on.
+    ASSERT_TRUE(chooseInDialog("Qol", index("b")));
+    ASSERT_TRUE(waitForLines(*qol, "client connected: ", 2));
     waitForDraws();
     action("actionSet_source_file")->trigger();
-    EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(nimbus->port()));
+    EXPECT_EQ(logs.last(), QString("[MW] disconnect from %1:%2").arg(host).arg(qol->port()));
+    ASSERT_EVENTUALLY_EQ(sourceStyle(), QString(NotConnected), 3000);
+    ASSERT_TRUE(waitForLines(*qol, "client finished: ", 2, 3000));
+    QTest::qWait(100); // blocks already read may still be decoding
+    const QString lastLive = eventText();
+    QTest::qWait(3 * MainWindow::LiveDrawIntervalMs);
+    EXPECT_EQ(eventText(), lastLive) << "a live event came after the connection was closed";
+
     constexpr quint32 FileSerial = 0x00F1E5E1; // unlike any serial the simulator sends
-    writeDataFile(3, 1, 4, 64, FileSerial);
+    constexpr quint32 FirstFileEvent = 900001; // beyond any event number the simulator reaches here
+    writeDataFile(3, 1, 4, 64, FileSerial, FirstFileEvent);
     emit dialog->fileNameUpdated(dataFile);
-    auto* selector = part<QComboBox>("comboBoxSerial");
-    ASSERT_EVENTUALLY(selector->findData(QVariant::fromValue(FileSerial)) >= 0, LiveTimeoutMs);
+    ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(FirstFileEvent), LiveTimeoutMs);
+    dialog->findChild<QPushButton*>("pushButtonForward")->click();
+    ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(FirstFileEvent + 2), LiveTimeoutMs);
+    QTest::qWait(3 * MainWindow::LiveDrawIntervalMs);
+    EXPECT_EQ(eventText(), QString("Ev:%1").arg(FirstFileEvent + 2));
     EXPECT_EQ(QSettings().value("Main/lastFile").toString(), dataFile);
 }
 

@@ -136,12 +136,14 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedDrawnRelativeToBaselinesPlayedAndClose
     ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(Events), TimeoutMs);
     EXPECT_EQ(curveValues(plot->curve(0)), rawSamples(Events - 1, SecondSerial, 0));
 
-    // Closing stops the threads quickly and saves the settings.
+    // Closing, outside the event loop as the process entry does, stops the
+    // threads quickly (discovery's included) and saves the settings.
     MessageLog messages;
     QElapsedTimer clock;
     clock.start();
     window.reset();
     EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_TRUE(threadsNamedComeTo("multicast", 0));
     EXPECT_TRUE(messages.warnings().isEmpty()) << messages.warnings().join("\n").toStdString();
     QSettings store;
     EXPECT_FALSE(store.value("MainWindow/geometry").toByteArray().isEmpty());
@@ -247,16 +249,27 @@ ProgramDescription program(ProgramType type, QList<std::pair<InterfaceType, bool
     return description;
 }
 
-TEST_F(MainWindowFixture, OnlyUsableProgramsAreOfferedAndTheSourceIsNotTakenTwice)
+TEST_F(MainWindowFixture, OnlyUsableProgramsAreOfferedTheSourceIsNotTakenTwiceAndIsFollowed)
 {
     openWindow();
     QAction* connectAction = action("actionConnect_to_data_source");
     for (ProgramType unusable : {QolProgram, ZelSystemProgram}) // a Qol program needs its monitor output
         callSlot("gotProgramDescription", "ProgramDescription", program(unusable, {{DataFlowInterface, true}}));
+    // A disabled interface, one without a port, a program without an index.
+    QList<ProgramDescription> unusable;
+    for (int i = 0; i < 3; ++i)
+        unusable << program(QolProgram, {{MonitorDataFlowInterface, true}});
+    unusable[0].interfaces[0].enabled = false;
+    unusable[1].index = "2";
+    unusable[1].interfaces[0].port = 0;
+    unusable[2].index = "";
+    for (const ProgramDescription& description : qAsConst(unusable))
+        callSlot("gotProgramDescription", "ProgramDescription", description);
     EXPECT_FALSE(connectAction->isEnabled());
     // A Nimbus program falls back to its free data flow.
-    callSlot("gotProgramDescription", "ProgramDescription",
-             program(NimbusProgram, {{MonitorDataFlowInterface, false}, {DataFlowInterface, true}}));
+    ProgramDescription nimbus = program(NimbusProgram, {{MonitorDataFlowInterface, true}, {DataFlowInterface, true}});
+    nimbus.interfaces[0].enabled = false;
+    callSlot("gotProgramDescription", "ProgramDescription", nimbus);
     ASSERT_TRUE(connectAction->isEnabled());
 
     // Answers the source program dialog each time it comes up (true: OK).
@@ -278,6 +291,16 @@ TEST_F(MainWindowFixture, OnlyUsableProgramsAreOfferedAndTheSourceIsNotTakenTwic
     EXPECT_TRUE(answers.isEmpty());
     EXPECT_EQ(messages.warnings().count("Selected program has no free interface"), 1);
     EXPECT_EQ(logs.size(), 2);
+
+    // One announcement without the interface stops the client; the next
+    // one with it connects again.
+    ProgramDescription withoutIt = nimbus;
+    withoutIt.interfaces.removeLast();
+    callSlot("gotProgramDescription", "ProgramDescription", withoutIt);
+    callSlot("gotProgramDescription", "ProgramDescription", nimbus);
+    EXPECT_EQ(logs.mid(2), QStringList({"[MW] change interface from 127.0.0.1:5002 to :0",
+                                        "[MW] change interface from :0 to 127.0.0.1:5002"}));
+    EXPECT_EQ(sourceText(), "Nimbus #1 (data flow:0)");
 }
 
 TEST_F(MainWindowFixture, ShutdownWithAStuckWorkerEndsWithinTheSharedBudget)

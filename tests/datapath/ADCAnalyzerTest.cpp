@@ -78,7 +78,10 @@ TEST(ADCAnalyzerDecode, FieldsOfEmptyEventBoardHeaderAndChannels)
     expected.timeFlags = 3;
     expected.timeLow = 0x3FFFFFFC;
     // The low two bits of the channel's second time word are dropped.
-    expected.channels[2] = {2, (quint64(0xA) << 32) | 0x1, {-32768, 32767, 1, 32766}};
+    ChannelData& two = expected.channels[2];
+    two.ch = 2;
+    two.time = (quint64(0xA) << 32) | 0x1;
+    two.samples = {-32768, 32767, 1, 32766};
     expected.channels[63].ch = 63;
     EXPECT_TRUE(probe.events[1].devices.keys() == QList<quint32>{0xCAFE}
                 && probe.events[1].devices[0xCAFE] == expected);
@@ -111,8 +114,9 @@ TEST(ADCAnalyzerDecode, EdgeCasesOfBoardsAndChannels)
     // device type and a TDC block are stepped over.
     probe.feed(event(1, board(5, QByteArray())));
     probe.feed(event(2, board(5, boardHeader(0x1) + channel(64, {1}))));
-    probe.feed(event(3, board(6, boardHeader(0x2) + channel(1, {1}) + channel(1, {2}))
-                            + board(6, boardHeader(0x1) + channel(0, {3}))));
+    probe.feed(event(3, board(6, boardHeader(0x2) + channel(1, {1}) + channel(1, {2}, 9))
+                            + board(7, boardHeader(0x2) + channel(1, {4}))
+                            + board(7, boardHeader(0x1) + channel(0, {3}))));
     probe.feed(
         event(4, board(1, "12345678", 0x00) + board(2, boardHeader(0) + E::nimbusBlock(TdcBlock, 0, words({1})))));
     probe.feed(event(5, board(1, boardHeader(0x3, 77) + channel(0, {}) + channel(1, {}))
@@ -120,8 +124,11 @@ TEST(ADCAnalyzerDecode, EdgeCasesOfBoardsAndChannels)
     ASSERT_EQ(probe.events.size(), 5) << probe.logs.join('\n').toStdString();
     EXPECT_TRUE(probe.events[0].devices[5].channels.isEmpty());
     EXPECT_EQ(probe.events[1].devices[5].channels[64].ch, 64);
-    EXPECT_EQ(probe.events[2].devices[6].channels.keys(), QList<int>{0});
-    EXPECT_EQ(probe.events[2].devices[6].channels[0].samples, (QVector<double>{0, 3}));
+    EXPECT_EQ(probe.events[2].devices[6].channels.keys(), QList<int>{1});
+    EXPECT_EQ(probe.events[2].devices[6].channels[1].samples, (QVector<double>{0, 2}));
+    EXPECT_EQ(probe.events[2].devices[6].channels[1].time, quint64(9) << 32);
+    EXPECT_EQ(probe.events[2].devices[7].channels.keys(), QList<int>{0});
+    EXPECT_EQ(probe.events[2].devices[7].channels[0].samples, (QVector<double>{0, 3}));
     EXPECT_EQ(probe.events[3].devices.keys(), QList<quint32>{2});
     EXPECT_EQ(probe.events[4].devices[2].channels.size(), 2);
     EXPECT_TRUE(probe.logs.isEmpty());
@@ -173,17 +180,70 @@ TEST(ADCAnalyzerFailure, LoggedOnceAndBufferDroppedThenNextBlockDecodes)
     EXPECT_TRUE(atLimit.logs.isEmpty());
 }
 
-TEST(ADCAnalyzerResync, WrongWordAfterAnEventFollowedBySyncSixBytesLater)
+// The search starts one byte after the failed record's start and steps by
+// one byte, so it finds a record at an odd distance, and one inside the failed
+// record before the point where it failed.
+TEST(ADCAnalyzerResync, FirstSyncWordAfterTheFailedRecordStart)
 {
-    MessageLog log;
-    AnalyzerProbe probe;
-    const quint32 damage = quint32(simpleEvent(1).size()); // where the wrong word starts
+    const QByteArray first = simpleEvent(1);
+    const quint32 damage = quint32(first.size()); // where the failed record starts
     ASSERT_GT(damage, 16u) << "positions must read differently in hex and decimal";
-    probe.feed(simpleEvent(1) + QByteArray("GARBAG") + simpleEvent(3));
-    const QString wrong = QString("Format error: wrong KEP_SYNC_WORD: 42524147; at file pos:%1").arg(damage);
-    EXPECT_EQ(probe.logs, (QStringList{wrong, wrong}));
-    EXPECT_EQ(log.texts(), QStringList{QString("Syncword found at 0x%1; shift:0x6").arg(damage, 0, 16)});
-    EXPECT_EQ(probe.positions, (Positions{{0, 1}, {damage + 6, 3}}));
+    const QString wrong = QString("Format error: wrong KEP_SYNC_WORD: %1; at file pos:%2");
+    // Waveform samples that hold a whole event, in a board whose mask names a
+    // second channel that is missing: the check fails after the samples.
+    const QByteArray inner = simpleEvent(3);
+    const QByteArray hiding =
+        event(2, board(1, boardHeader(0x3) + E::nimbusBlock(ChannelWaveformBlock, 0, words({0, 0}) + inner)));
+    const quint32 innerAt = quint32(hiding.size() - inner.size());
+    const struct {
+        const char* name;
+        QByteArray damagedThenEvent3;
+        quint32 shift; // of event 3 from the damage
+        QString error;
+    } cases[] = {
+        {"EvenGarbage", "GARBAG" + inner, 6, wrong.arg("42524147").arg(damage)},
+        {"OddGarbage", "GARBA" + inner, 5, wrong.arg("42524147").arg(damage)},
+        {"OddStartRecord", E::encodeStartRecord("run 7") + inner, 13, wrong.arg("72617453").arg(damage)},
+        {"EventInsideTheFailedRecord", hiding, innerAt, maskText(1, 3)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MessageLog log;
+        AnalyzerProbe probe;
+        probe.feed(first + c.damagedThenEvent3);
+        EXPECT_EQ(probe.logs, (QStringList{c.error, c.error}));
+        EXPECT_EQ(log.texts(),
+                  QStringList{QString("Syncword found at 0x%1; shift:0x%2").arg(damage, 0, 16).arg(c.shift, 0, 16)});
+        EXPECT_EQ(probe.positions, (Positions{{0, 1}, {damage + c.shift, 3}}));
+    }
+}
+
+// Garbage without a sync word is dropped after one log line, except a tail
+// that starts a magic word: the next block may complete it.
+TEST(ADCAnalyzerResync, CutMagicWordIsKeptOtherGarbageDropped)
+{
+    const QByteArray garbage = "GARBAGE!GARBAGE!";
+    const QByteArray rest = E::encodeAuxRecord("x") + simpleEvent(2);
+    const struct {
+        QByteArray tail;
+        QByteArray next; // completes the record that a kept tail starts
+        bool kept;
+    } cases[] = {
+        {"", simpleEvent(2), false},        {"P*x", simpleEvent(2), false}, // not the start of a magic word
+        {"P", simpleEvent(2).mid(1), true}, {"P*", simpleEvent(2).mid(2), true}, {"P*P", simpleEvent(2).mid(3), true},
+        {"b", rest.mid(1), true},           {"bJ", rest.mid(2), true},           {"bJb", rest.mid(3), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tail.constData());
+        AnalyzerProbe probe;
+        probe.feed(garbage + c.tail);
+        EXPECT_EQ(probe.logs, QStringList{"Format error: wrong KEP_SYNC_WORD: 42524147; at file pos:0"});
+        EXPECT_EQ(probe.analyzer.pendingBytes(), c.kept ? c.tail.size() : 0);
+        probe.feed(c.next);
+        EXPECT_EQ(probe.logs.size(), 1);
+        const quint32 eventAt = quint32(garbage.size() + c.tail.size() + c.next.size() - simpleEvent(2).size());
+        EXPECT_EQ(probe.positions, (Positions{{eventAt, 2}}));
+    }
 }
 
 TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)
@@ -192,7 +252,9 @@ TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)
     live.feed(simpleEvent(1) + simpleEvent(2));
     ASSERT_EQ(live.events.size(), 1);
     EXPECT_EQ(live.events[0].evNum, 1u);
-    QThread::msleep(ADCAnalyzer::LiveEmitIntervalMs + 50); // the interval itself is what is tested
+    const quint32 second = quint32(simpleEvent(1).size());
+    EXPECT_EQ(live.positions, (Positions{{0, 1}, {second, 2}})); // both, though one was shown
+    QThread::msleep(ADCAnalyzer::LiveEmitIntervalMs + 50);       // the interval itself is what is tested
     live.feed(simpleEvent(3));
     ASSERT_EQ(live.events.size(), 2);
     EXPECT_EQ(live.events[1].evNum, 3u);
@@ -200,6 +262,18 @@ TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)
     AnalyzerProbe file(true);
     file.feed(simpleEvent(1) + simpleEvent(2));
     EXPECT_EQ(file.events.size(), 2);
+}
+
+TEST(ADCAnalyzerStream, SwitchToAFileDropsTheRecordTheConnectionLeftUnfinished)
+{
+    AnalyzerProbe probe(false);
+    probe.feed(simpleEvent(1).left(20));
+    probe.analyzer.dataSourceUpdated(true);
+    probe.feed(simpleEvent(2));
+    ASSERT_EQ(probe.events.size(), 1);
+    EXPECT_EQ(probe.events[0].evNum, 2u);
+    EXPECT_TRUE(probe.logs.isEmpty()) << probe.logs.join('\n').toStdString();
+    EXPECT_EQ(probe.positions, (Positions{{20, 2}})); // positions stay absolute
 }
 
 TEST(ADCAnalyzerStream, OnePermitAndOneMapPerBlock)
@@ -213,6 +287,17 @@ TEST(ADCAnalyzerStream, OnePermitAndOneMapPerBlock)
     probe.feed(simpleEvent(2));         // whole event
     EXPECT_EQ(probe.semaphore.available(), 3);
     EXPECT_EQ(maps, 3);
+}
+
+TEST(ADCAnalyzerStream, PositionMapKeepsTheNewestEntries)
+{
+    AnalyzerProbe live(false);
+    const QByteArray empty = event(0, {});
+    const int count = ADCAnalyzer::EvPosMapLimit + 3;
+    live.feed(empty.repeated(count), 12 * 100000 + 5); // the blocks cut records
+    ASSERT_EQ(live.positions.size(), ADCAnalyzer::EvPosMapLimit);
+    EXPECT_EQ(live.positions.firstKey(), quint32(3 * empty.size()));
+    EXPECT_EQ(live.positions.lastKey(), quint32((count - 1) * empty.size()));
 }
 
 TEST(ADCAnalyzerRecords, EveryBoardOncePerPassWithFeaturesAndWithoutSamples)
@@ -256,13 +341,25 @@ TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSam
     QByteArray stream;
     for (int i = 0; i < 8; ++i)
         EventEncoder::appendEvent(stream, generator.nextEvent());
+    // Signed, the two extremes lie at the same distance from the baseline 0.
+    EventData tie;
+    tie.devices[1].serial = 1;
+    tie.devices[1].deviceType = 0xD9;
+    QVector<double>& samples = tie.devices[1].channels[0].samples;
+    samples = QVector<double>(40, 0);
+    samples[25] = -5;
+    samples[30] = 5;
+    EventEncoder::appendEvent(stream, tie);
     const FeatureExtractor extractor;
     for (bool adcSigned : {true, false}) {
         SCOPED_TRACE(adcSigned ? "signed" : "unsigned");
         AnalyzerProbe probe;
         probe.analyzer.adcRawDataSignedUpdated(adcSigned);
         probe.feed(stream);
-        ASSERT_EQ(probe.events.size(), 8);
+        ASSERT_EQ(probe.events.size(), 9);
+        if (adcSigned) {
+            EXPECT_EQ(probe.events.last().devices.first().channels[0].features.peak, 25);
+        }
         for (const EventData& e : qAsConst(probe.events)) {
             for (const ChannelData& c : qAsConst(e.devices.first().channels)) {
                 const ChannelFeatures expected = extractor.compute(c.samples.constData(), c.samples.size());

@@ -1,8 +1,7 @@
 #pragma once
 // Drives an ADCAnalyzer on the test thread and records what it emits: events,
-// board records and skipped boards, addLog lines, the latest position map, and
-// per fed block what it caused. Records hold their writer permit until a test
-// releases it.
+// board records and skipped boards, addLog lines and the latest position
+// map. Records hold their writer permit until a test releases it.
 
 #include "datapath/ADCAnalyzer.h"
 
@@ -12,12 +11,6 @@
 
 class AnalyzerProbe {
 public:
-    struct Block {
-        int fedUpTo;  // stream bytes fed after this block
-        int logLines; // addLog lines this block caused
-        int decoded;  // position map entries after this block
-    };
-
     explicit AnalyzerProbe(bool fromFile = true) : semaphore(50), writer(50), analyzer(&semaphore, &writer)
     {
         analyzer.dataSourceUpdated(fromFile);
@@ -33,12 +26,10 @@ public:
     // Feeds the stream whole, or in blocks of blockSize bytes.
     void feed(const QByteArray& stream, int blockSize = 0)
     {
-        for (int at = 0, fed = blocks.isEmpty() ? 0 : blocks.last().fedUpTo; at < qMax(1, stream.size());) {
-            const int before = logs.size();
+        for (int at = 0; at < qMax(1, stream.size());) {
             const QByteArray block = stream.mid(at, blockSize > 0 ? blockSize : stream.size());
             analyzer.dataAccuired(block);
             at += qMax(1, block.size());
-            blocks.append({fed += block.size(), logs.size() - before, positions.size()});
         }
     }
 
@@ -50,5 +41,4 @@ public:
     int skipped = 0;
     QStringList logs;
     QMap<quint32, quint32> positions;
-    QVector<Block> blocks;
 };

@@ -55,7 +55,15 @@ protected:
     QSemaphore semaphore{50};
     FileReader reader{&semaphore};
     QSignalSpy mapSpy{&reader, &FileReader::fileMapUpdated};
+    QSignalSpy finishedSpy{&reader, &FileReader::fileMapFinished};
+    QSignalSpy openFailedSpy{&reader, &FileReader::fileOpenFailed};
 };
+
+// The arguments of a fileMapFinished signal.
+QVariantList finished(qint64 size, int records, qint64 scanned, bool completed)
+{
+    return {size, quint32(records), scanned, completed};
+}
 
 // Records of every size around the scan's read windows, other record kinds
 // and repeated event numbers (the later record counts): the map is in event
@@ -87,6 +95,7 @@ TEST_F(FileReaderTest, MapsEventsInEventNumberOrderAcrossReadWindows)
                                  .arg(bytes.size())
                                  .arg(expected.size())));
     EXPECT_TRUE(readAll(expected.size()) == expected.values());
+    EXPECT_EQ(finishedSpy.last(), finished(bytes.size(), expected.size(), bytes.size(), true));
 }
 
 // A cut last record is not mapped (the scan steps past the end over it); a
@@ -124,10 +133,15 @@ TEST_F(FileReaderTest, MissingUnopenableAndDamagedFiles)
     ASSERT_EQ(mapSpy.count(), 1);
     EXPECT_DOUBLE_EQ(mappedPart(), 0.0); // nothing could be scanned
     EXPECT_TRUE(log.contains(QString("Failed to open file '%1': No such file or directory").arg(missing)));
+    ASSERT_EQ(openFailedSpy.count(), 1);
+    EXPECT_EQ(openFailedSpy.last(), (QVariantList{missing, "No such file or directory"}));
+    EXPECT_EQ(finishedSpy.last(), finished(0, 0, 0, true));
 
     // A directory cannot be opened but has a size: the scan gives up at once.
     reader.setFileName(dir.path());
     EXPECT_EQ(mapSpy.count(), 1);
+    EXPECT_EQ(openFailedSpy.count(), 2);
+    EXPECT_EQ(finishedSpy.count(), 1); // the cancelled scan did not finish
     EXPECT_TRUE(readAll(1).isEmpty()); // no file open: nothing, not even a warning
     EXPECT_FALSE(log.contains("Record number is out of range"));
 
@@ -139,6 +153,7 @@ TEST_F(FileReaderTest, MissingUnopenableAndDamagedFiles)
     reader.setFileName(path);
     EXPECT_TRUE(log.contains(QtWarningMsg, "Unknown Kep header sync-word: 0xdeadbeef"));
     EXPECT_EQ(mapSpy.count(), 1);
+    EXPECT_EQ(finishedSpy.last(), finished(bytes.size() + 20 + 20, 2, bytes.size() - 4, false));
     EXPECT_EQ(readAll(2).size(), 2);
     reader.readRecord(3);
     EXPECT_TRUE(log.contains("Record number is out of range"));
@@ -149,6 +164,37 @@ TEST_F(FileReaderTest, MissingUnopenableAndDamagedFiles)
     reader.readRecord(2);
     EXPECT_TRUE(log.contains(QtWarningMsg, "Incomplete event: 6"));
     EXPECT_EQ(data.count(), 0);
+}
+
+// A record read while no permit is free is sent and owed; later reads pay the
+// debt from free permits before their own, so once the analyzer has processed
+// every block the semaphore is back at its size: no permit taken twice, none
+// left unpaid.
+TEST_F(FileReaderTest, RecordReadsOwePermitsAndSettleThem)
+{
+    QSemaphore one(1);
+    FileReader debtor(&one);
+    QSignalSpy data(&debtor, &FileReader::dataAccuired);
+    debtor.setFileName(writeFile("debt.dat", event(1, 8) + event(2, 8)));
+    const struct {
+        int reads;    // records read, each sent as a block
+        int releases; // blocks the analyzer processed
+        int available;
+    } steps[] = {
+        {3, 0, 0},            // one paid, two owed
+        {0, 1, 1}, {1, 0, 0}, // pays one owed, owes its own: two owed
+        {0, 3, 3}, {1, 0, 0}, // pays both owed and its own
+        {0, 1, 1},            // every block processed: back at its size
+    };
+    int sent = 0;
+    for (const auto& step : steps) {
+        for (int i = 0; i < step.reads; ++i)
+            debtor.readRecord(1 + sent++ % 2);
+        one.release(step.releases);
+        SCOPED_TRACE(sent);
+        EXPECT_EQ(one.available(), step.available);
+    }
+    EXPECT_EQ(data.count(), sent);
 }
 
 // A 10 GB sparse file: 3000 records of 1000 bytes, then a few records of
@@ -246,6 +292,7 @@ TEST_F(FileReaderTest, StreamingWaitsForPermitsAndStopsAtTheEnd)
     FileReader streamer(&one);
     streamer.setFileName(sparse.fileName()); // zeros: the map stays empty, the stream does not care
     QSignalSpy chunks(&streamer, &FileReader::dataAccuired);
+    QSignalSpy ended(&streamer, &FileReader::fileStreamEnded);
     streamer.readFile();
     ASSERT_EQ(chunks.count(), 1);
     EXPECT_TRUE(log.texts().last().endsWith("] file read delayed (analyzer is slow)"));
@@ -256,6 +303,10 @@ TEST_F(FileReaderTest, StreamingWaitsForPermitsAndStopsAtTheEnd)
     ASSERT_EVENTUALLY(log.contains("File was read."), 15000);
     ASSERT_EQ(chunks.count(), 3);
     EXPECT_EQ(chunks.at(2).at(0).toByteArray().size(), 5000000);
+    EXPECT_EQ(ended, (QList<QVariantList>{{true}}));
+    QFile::remove(sparse.fileName()); // gone: streaming ends at once, unsuccessfully
+    streamer.readFile();
+    EXPECT_EQ(ended.last(), QVariantList{false});
 }
 
 } // namespace

@@ -1,10 +1,14 @@
-// TcpClient against a QTcpServer on 127.0.0.1: connect and retry timing,
-// reconnect after a lost connection, reading under flow control, status.
+// TcpClient against QTcpServers on 127.0.0.1: connect and retry timing,
+// reconnect after a lost connection, the endpoint it is given last, a moved
+// port, a peer that stops answering, reading under flow control, status.
 #include "datapath/TcpClient.h"
 #include "tests/MessageLog.h"
 #include "tests/WaitUntil.h"
+#include "tests/pnp/PnpTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSemaphore>
 #include <QTcpServer>
@@ -12,6 +16,13 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -47,32 +58,56 @@ QTcpSocket* nextConnection(QTcpServer& server)
     return waitUntil([&] { return server.hasPendingConnections(); }) ? server.nextPendingConnection() : nullptr;
 }
 
-// A client on a worker thread of its own, as in the viewer, connected to a
-// server of the test; the recorder returns each block's permit like the analyzer.
-class TcpClientTest : public ::testing::Test {
-protected:
-    void SetUp() override
+// A port on which nothing listens.
+quint16 closedPort()
+{
+    QTcpServer closed;
+    return closed.listen(Loopback) ? closed.serverPort() : 0;
+}
+
+// A client on a worker thread of its own, as in the viewer; the recorder
+// returns each block's permit like the analyzer.
+class ThreadedClient {
+public:
+    ThreadedClient()
     {
         client->moveToThread(&thread);
         QObject::connect(client, &QObject::destroyed, &thread, &QThread::quit, Qt::DirectConnection);
         thread.start();
-        ASSERT_TRUE(server.listen(Loopback));
-        QMetaObject::invokeMethod(client, [c = client, port = server.serverPort()] { c->setAddress(Loopback, port); });
-        peer = nextConnection(server);
-        ASSERT_NE(peer, nullptr);
     }
-    void TearDown() override
+    ~ThreadedClient()
     {
         client->deleteLater();
         thread.wait(10000);
     }
+    void setAddress(const QHostAddress& address, quint16 port)
+    {
+        QMetaObject::invokeMethod(client, [c = client, address, port] { c->setAddress(address, port); });
+    }
+    int refusals() const { return recorder.logTimes.value("The connection was refused by the peer").size(); }
 
-    MessageLog log;
     QSemaphore semaphore{50};
-    QTcpServer server;
     QThread thread;
     TcpClient* client = new TcpClient(&semaphore);
     Recorder recorder{client, &semaphore};
+};
+
+// A threaded client connected to a server of the test.
+class TcpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.listen(Loopback));
+        live.setAddress(Loopback, server.serverPort());
+        peer = nextConnection(server);
+        ASSERT_NE(peer, nullptr);
+    }
+
+    MessageLog log;
+    QTcpServer server;
+    ThreadedClient live;
+    Recorder& recorder = live.recorder;
+    QSemaphore& semaphore = live.semaphore;
     QTcpSocket* peer = nullptr;
 };
 
@@ -80,11 +115,7 @@ TEST(TcpClientRetry, RefusedConnectionIsReportedOnceThenRetriedEveryFiveSeconds)
 {
     MessageLog log;
     QSemaphore semaphore(50);
-    quint16 port = 0;
-    {
-        QTcpServer closed; // a port on which nothing listens
-        port = closed.listen(Loopback) ? closed.serverPort() : 0;
-    }
+    const quint16 port = closedPort();
     TcpClient client(&semaphore);
     Recorder recorder(&client);
     client.setAddress(Loopback, port);
@@ -171,6 +202,233 @@ TEST(TcpClientFlow, HeldBackBurstIsReadAsOneBlockOncePermitted)
     ASSERT_EVENTUALLY(!recorder.blocks.isEmpty(), 5000);
     ASSERT_EQ(recorder.blocks.size(), 1);
     EXPECT_EQ(recorder.blocks.first().size(), burst.size());
+}
+
+// What the client does before it is given the next endpoint, and which one.
+enum class Before { Idle, Connected, Retrying };
+enum class Next { Same, Other, Null };
+struct Transition {
+    const char* name;
+    Before before;
+    Next next;
+};
+
+// A threaded client and two servers of the test to send it to.
+template <typename Param>
+class TwoServerTest : public ::testing::TestWithParam<Param> {
+protected:
+    void SetUp() override { ASSERT_TRUE(first.listen(Loopback) && other.listen(Loopback)); }
+    // Connects the client to the first server; returns that server's end.
+    QTcpSocket* connectToFirst()
+    {
+        live.setAddress(Loopback, first.serverPort());
+        QTcpSocket* peer = nextConnection(first);
+        EXPECT_TRUE(waitUntil([&] { return recorder.states == QList<bool>{true}; }, 15000)) << "not connected";
+        return peer;
+    }
+
+    MessageLog log;
+    ThreadedClient live;
+    const Recorder& recorder = live.recorder;
+    QTcpServer first, other;
+};
+
+class TcpClientTransition : public TwoServerTest<Transition> {};
+
+// Which server sees a connection after the change, that a dropped
+// connection is closed, and that nothing at all follows a null endpoint.
+TEST_P(TcpClientTransition, ServesTheEndpointGivenLast)
+{
+    const Transition t = GetParam();
+    QTcpSocket* firstPeer = nullptr;
+    quint16 firstPort = 0;
+    if (t.before == Before::Connected) {
+        firstPort = first.serverPort();
+        ASSERT_NE(firstPeer = connectToFirst(), nullptr);
+    } else if (t.before == Before::Retrying) {
+        firstPort = closedPort();
+        live.setAddress(Loopback, firstPort);
+        ASSERT_EVENTUALLY(live.refusals() == 1, 15000);
+    }
+
+    QHostAddress nextAddress = Loopback;
+    quint16 nextPort = t.next == Next::Same ? firstPort : other.serverPort();
+    if (t.next == Next::Null)
+        nextAddress = QHostAddress(), nextPort = 0;
+    QElapsedTimer clock;
+    clock.start();
+    live.setAddress(nextAddress, nextPort);
+
+    const QString dropped = QString("TcpClient dropped the connection to 127.0.0.1:%1").arg(firstPort);
+    if (t.next == Next::Other) {
+        ASSERT_NE(nextConnection(other), nullptr);
+        EXPECT_LT(clock.elapsed(), 3000) << "the new endpoint is connected at once";
+        ASSERT_EVENTUALLY(!recorder.states.isEmpty() && recorder.states.last(), 3000);
+    }
+    if (firstPeer && t.next != Next::Same) {
+        ASSERT_EVENTUALLY(firstPeer->state() == QAbstractSocket::UnconnectedState, 3000);
+        EXPECT_EQ(log.count(dropped), 1);
+    }
+    if (t.next == Next::Null) {
+        ASSERT_EVENTUALLY(recorder.states.isEmpty() || !recorder.states.last(), 3000);
+    }
+
+    // Longer than any retry or reconnect that a stopped client would still
+    // make (at once for a new endpoint, 1 s after a failure or a loss).
+    QTest::qWait(3000);
+    EXPECT_FALSE(first.hasPendingConnections());
+    EXPECT_FALSE(other.hasPendingConnections()) << "one connection only";
+    if (t.next == Next::Null) {
+        QStringList after = log.texts();
+        after = after.mid(after.indexOf("TcpClient::setAddress:  0") + 1);
+        after.removeAll(dropped);
+        EXPECT_EQ(after, QStringList()) << "the stopped client stays silent";
+    }
+    if (t.next == Next::Same) {
+        EXPECT_EQ(log.count(dropped), 0);
+        if (firstPeer) {
+            EXPECT_EQ(firstPeer->state(), QAbstractSocket::ConnectedState);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TcpClientTransition,
+                         ::testing::Values(Transition{"ConnectedToSame", Before::Connected, Next::Same},
+                                           Transition{"ConnectedToOther", Before::Connected, Next::Other},
+                                           Transition{"ConnectedToNull", Before::Connected, Next::Null},
+                                           Transition{"RetryingToNull", Before::Retrying, Next::Null},
+                                           Transition{"RetryingToOther", Before::Retrying, Next::Other},
+                                           Transition{"IdleToEndpoint", Before::Idle, Next::Other}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A program moves its data interface: the new port is announced before or
+// after the old connection is closed. Either way the client ends up on the
+// new port within 2 s of the announcement and stays there.
+class TcpClientPortMove : public TwoServerTest<bool> {};
+
+TEST_P(TcpClientPortMove, IsFollowedWhicheverOfAnnouncementAndCloseComesFirst)
+{
+    const bool closeFirst = GetParam();
+    QTcpSocket* oldPeer = connectToFirst();
+    ASSERT_NE(oldPeer, nullptr);
+
+    const auto closeOld = [&] {
+        first.close();
+        oldPeer->close();
+    };
+    if (closeFirst) {
+        closeOld();
+        ASSERT_EVENTUALLY(recorder.states.size() == 2, 3000) << "the loss is seen before the announcement";
+    }
+    QElapsedTimer clock;
+    clock.start();
+    live.setAddress(Loopback, other.serverPort());
+    if (!closeFirst)
+        closeOld();
+    ASSERT_NE(nextConnection(other), nullptr);
+    EXPECT_LT(clock.elapsed(), 4000);
+    QTest::qWait(3000);
+    EXPECT_FALSE(other.hasPendingConnections());
+    EXPECT_EQ(recorder.states.last(), true) << "still connected to the new port";
+}
+
+INSTANTIATE_TEST_SUITE_P(Order, TcpClientPortMove, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "CloseFirst" : "AnnouncementFirst"; });
+
+// A second network namespace joined to this one by a veth pair, held by a
+// child process; its end of the pair can be taken down so that a peer in it
+// falls silent without closing anything.
+class FarNamespace {
+public:
+    static constexpr const char* FarAddress = "10.78.0.2";
+
+    ~FarNamespace()
+    {
+        if (holder.state() != QProcess::NotRunning) {
+            holder.kill();
+            holder.waitForFinished(5000);
+        }
+    }
+
+    // Empty on success, else why the namespace cannot be had here.
+    QString create()
+    {
+        holder.start("unshare", {"-n", "sleep", "300"});
+        if (!holder.waitForStarted(5000))
+            return "unshare cannot be started";
+        pid = QString::number(holder.processId());
+        // The new namespace exists once the child has become sleep.
+        if (!waitUntil([&] { return QFile::symLinkTarget("/proc/" + pid + "/exe").endsWith("sleep"); }, 5000))
+            return "unshare -n failed";
+        const QString linkUp = "ip link add rk0 type veth peer name rk1 netns " + pid
+                               + " && ip addr add 10.78.0.1/24 dev rk0 && ip link set rk0 up";
+        if (!run(linkUp) || !runFar(QString("ip addr add %1/24 dev rk1 && ip link set rk1 up").arg(FarAddress)))
+            return "cannot join the namespaces by a veth pair";
+        return QString();
+    }
+    bool runFar(const QString& command) { return run("nsenter -t " + pid + " -n sh -c '" + command + "'"); }
+
+    // A listening socket on the far address, made in the far namespace.
+    int listenFar()
+    {
+        int fd = -1;
+        std::thread inFar([&] {
+            const int ns = ::open(qPrintable("/proc/" + pid + "/ns/net"), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0)
+                return;
+            ::close(ns);
+            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address = {};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(QHostAddress(FarAddress).toIPv4Address());
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+                ::close(fd);
+                fd = -1;
+            }
+        });
+        inFar.join();
+        return fd;
+    }
+
+private:
+    static bool run(const QString& command)
+    {
+        return QProcess::execute("sh", {"-c", command + " >/dev/null 2>&1"}) == 0;
+    }
+
+    QProcess holder;
+    QString pid;
+};
+
+// A peer whose host vanishes (no FIN, no RST) is declared lost by keepalive
+// within about 5 + 3 * 2 s.
+TEST(TcpClientKeepAlive, SilentPeerIsDeclaredLost)
+{
+    if (!insidePrivateNetwork()) // it adds links to the network it runs in
+        GTEST_SKIP() << "changes network links: run inside scripts/netns-run";
+    FarNamespace far;
+    const QString problem = far.create();
+    if (!problem.isEmpty())
+        GTEST_SKIP() << "no second network namespace on this machine: " << problem.toStdString();
+    QTcpServer server;
+    const int fd = far.listenFar();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(server.setSocketDescriptor(fd));
+
+    MessageLog quiet;
+    ThreadedClient live;
+    live.setAddress(QHostAddress(FarNamespace::FarAddress), server.serverPort());
+    QTcpSocket* peer = nextConnection(server);
+    ASSERT_NE(peer, nullptr);
+    ASSERT_EVENTUALLY(live.recorder.states == QList<bool>{true}, 15000);
+    peer->write("before the cable was pulled");
+    ASSERT_EVENTUALLY(live.recorder.total > 0, 15000);
+
+    ASSERT_TRUE(far.runFar("ip link set rk1 down"));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EVENTUALLY(live.recorder.states == QList<bool>({true, false}), 20000);
+    EXPECT_GE(clock.elapsed(), 5000) << "lost before keepalive could tell";
 }
 
 } // namespace

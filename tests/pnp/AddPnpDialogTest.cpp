@@ -3,7 +3,9 @@
 #include "pnp/AddPnpDialog.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +36,11 @@ void choose(AddPnpDialog& dialog, const char* name, const QString& text)
     dialog.findChild<QComboBox*>(name)->setCurrentText(text);
 }
 
+bool okEnabled(const AddPnpDialog& dialog)
+{
+    return dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->isEnabled();
+}
+
 QString shown(const AddPnpDialog& dialog)
 {
     const QLabel* info = dialog.findChild<QLabel*>("labelProgInfo");
@@ -53,9 +60,15 @@ TEST(AddPnpDialog, OpensOnTheFirstChoiceAndShowsTheChosenDescription)
     choose(dialog, "comboBoxIndex", "2");
     EXPECT_EQ(shown(dialog), programs[2].toText());
     EXPECT_EQ(dialog.selectedProgram().uuid, programs[2].uuid);
+    EXPECT_TRUE(okEnabled(dialog));
 
-    AddPnpDialog empty({});
-    EXPECT_EQ(shown(empty), "hidden");
+    // Nothing to choose: a program without an index cannot be told apart.
+    for (const QVector<ProgramDescription>& none : {QVector<ProgramDescription>{}, {program("Qol", "", "h")}}) {
+        AddPnpDialog empty(none);
+        EXPECT_EQ(shown(empty), "hidden");
+        EXPECT_EQ(choices(empty, "comboBoxType"), " @");
+        EXPECT_FALSE(okEnabled(empty));
+    }
 }
 
 TEST(AddPnpDialog, TypeChangeKeepsHostAndIndexTwinsGoByName)

@@ -7,10 +7,17 @@
 #include "tests/pnp/PnpTestSupport.h"
 
 #include <QSignalSpy>
+#include <QTimer>
 #include <QUdpSocket>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,21 +74,31 @@ struct Signalled {
     Heard discovered, closed;
 };
 
-// Every discovery datagram on the wire, heard by a plain listener on the port.
+// Every discovery message on the wire, heard by a plain listener on the port.
 struct Wire : MultiCastListener {
     Wire() : MultiCastListener(PNPServer::multicastGroup, PNPServer::port) {}
-    bool saw(const QString& text, const QString& also = QString()) const
+    bool saw(const std::function<bool(const PnpMessage&)>& match) const
     {
-        for (const QList<QVariant>& datagram : heard) {
-            const QString xml = QString::fromLatin1(datagram.at(0).toByteArray());
-            if (xml.contains(text) && xml.contains(also))
-                return true;
-        }
-        return false;
+        return std::any_of(heard.cbegin(), heard.cend(),
+                           [&match](const QList<QVariant>& args) { return match(args.at(0).value<PnpMessage>()); });
     }
-    bool sent(const QUuid& id, int seq) const { return saw(id.toString(), QStringLiteral("seq=\"%1\"").arg(seq)); }
+    bool sent(const QUuid& id, int seq) const
+    {
+        return saw([&](const PnpMessage& m) { return m.program.uuid == id && m.program.seq == quint32(seq); });
+    }
+    bool requested(const QStringList& targets) const
+    {
+        return saw([&](const PnpMessage& m) { return m.kind == DiscoverRequest && m.targets == targets; });
+    }
     QSignalSpy heard{this, &MultiCastListener::received};
 };
+
+bool periodicSearchRuns(const PNPServer& server)
+{
+    const QList<QTimer*> timers = server.findChildren<QTimer*>();
+    return std::any_of(timers.cbegin(), timers.cend(),
+                       [](const QTimer* timer) { return timer->isActive() && !timer->isSingleShot(); });
+}
 
 // Lets datagrams already on their way arrive before absence is checked.
 const auto settle = [] { QTest::qWait(300); };
@@ -169,13 +186,188 @@ TEST(PNPServer, SearchModesLogLinesBadDatagramsAndTtl)
 
     const QString type = uniqueType("Nimbus");
     server->startSearch(QStringList{type, "Qol"}, false);
-    EXPECT_TRUE(waitUntil([&] { return wire.saw("<target>" + type + "</target>\n <target>Qol</target>"); }));
-    server->stopSearch();
+    EXPECT_TRUE(waitUntil([&] { return wire.requested({type, "Qol"}); }));
+    EXPECT_TRUE(periodicSearchRuns(*server));
     server->startSearch(type);
+    EXPECT_FALSE(periodicSearchRuns(*server)) << "a single search ends the periodic one";
+    // Destroyed outside the event loop, as the viewer's window is at exit:
+    // the server's listener threads end all the same; the wire's remain.
     server.reset();
-    EXPECT_EQ(
-        capture.texts(QtInfoMsg),
-        (QStringList{"Pnp_search single request for targets:all",
-                     QStringLiteral("Pnp_search started with 5000ms interval, targets:%1, Qol").arg(type),
-                     "Pnp_search stopped", "Pnp_search single request for targets:" + type, "Pnp_search stopped"}));
+    EXPECT_TRUE(threadsNamedComeTo("multicast", 2));
+    EXPECT_EQ(capture.texts(QtInfoMsg),
+              (QStringList{"Pnp_search single request for targets:all",
+                           QStringLiteral("Pnp_search started with 5000ms interval, targets:%1, Qol").arg(type),
+                           "Pnp_search single request for targets:" + type, "Pnp_search stopped"}));
+}
+
+TEST(PNPServer, RequestThatCouldNotLeaveIsRetried)
+{
+    runInOwnNamespace("PNPServerOwnNetwork.*");
+}
+
+// Started before the network can route the group, as at boot; a VPN or
+// network card that comes up later brings the route, or a network of its own.
+TEST(PNPServerOwnNetwork, RequestIsResentOnceTheGroupIsReachable)
+{
+    REQUIRE_OWN_NAMESPACE();
+    ASSERT_TRUE(ip({"route", "del", "224.0.0.0/4", "dev", "v0"}));
+    MessageLog capture;
+    Wire wire;
+    PNPServer server;
+    server.startSearch(QStringList{"Nimbus"});
+    EXPECT_EQ(capture.texts(QtCriticalMsg), QStringList{"Unable to send a message"}) << "the socket's error text";
+    ASSERT_TRUE(ip({"route", "add", "224.0.0.0/4", "dev", "v0"}));
+    // The retry period, with slack for a busy machine.
+    ASSERT_EVENTUALLY(wire.requested({"Nimbus"}), 15000);
+
+    // A network that comes up later is asked too, once joined.
+    const int requests = wire.heard.size();
+    ASSERT_TRUE(ip({"link", "add", "v2", "type", "veth", "peer", "name", "v3"}));
+    ASSERT_TRUE(ip({"addr", "add", "10.78.0.1/24", "dev", "v2"}) && ip({"link", "set", "v2", "up"})
+                && ip({"link", "set", "v3", "up"}));
+    ASSERT_EVENTUALLY(wire.heard.size() > requests, 15000);
+}
+
+namespace {
+
+// Under a sanitizer the process's memory is mostly the sanitizer's own, and
+// everything runs several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool memoryMeasurable = false;
+constexpr int slowdown = 10;
+#else
+constexpr bool memoryMeasurable = true;
+constexpr int slowdown = 1;
+#endif
+
+qint64 residentKb()
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// The junk of a misbehaving peer or a network loop: random bytes, foreign
+// XML, 64 KiB datagrams, messages that fail late, and valid messages that
+// reach the server and test the hand-off: announcements of a type nobody
+// searches for and the most expensive request (7,000 targets).
+QList<QByteArray> floodDatagrams()
+{
+    QList<QByteArray> datagrams;
+    QByteArray random(512, Qt::Uninitialized);
+    for (char& c : random)
+        c = char(qrand());
+    datagrams << random << "<?xml version=\"1.0\"?><rss><channel><title>news</title></channel></rss>"
+              << "<" + QByteArray(65000, 'x') << "<!DOCTYPE pnp_message>\n<program uuid=\"{}\" seq=\"1\"/>"
+              << messageBytes(ProgramAnnouncement, program("Unwanted"))
+              << "<!DOCTYPE pnp_message><discover_request>" + QByteArray("<target/>").repeated(7000)
+                     + "</discover_request>";
+    return datagrams;
+}
+
+// Sends the datagrams round robin to the group, as fast as one thread can,
+// for the given time or until stopped; returns the count sent.
+qint64 flood(const QList<QByteArray>& datagrams, int durationMs, const std::atomic<bool>& stop = false)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(PNPServer::port);
+    to.sin_addr.s_addr = htonl(PNPServer::multicastGroup.toIPv4Address());
+    QElapsedTimer clock;
+    clock.start();
+    qint64 sent = 0;
+    for (int i = 0; clock.elapsed() < durationMs && !stop; i = (i + 1) % datagrams.size()) {
+        const QByteArray& d = datagrams[i];
+        if (::sendto(fd, d.constData(), size_t(d.size()), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to)
+            == d.size())
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
+
+} // namespace
+
+TEST(PNPServer, Flood)
+{
+    runInOwnNamespace("PNPServerFlood.*");
+}
+
+// Junk at the top rate of one sender thread: the GUI thread keeps answering,
+// memory and log lines stay bounded, and a real announcement right after is
+// found at once.
+TEST(PNPServerFlood, GuiAnswersMemoryStaysBoundedAndTheNextAnnouncementIsFound)
+{
+    REQUIRE_OWN_NAMESPACE();
+    constexpr int floodMs = 3000;
+    MessageLog capture;
+    const QList<QByteArray> datagrams = floodDatagrams();
+    const ProgramDescription pd = program(uniqueType("Nimbus"));
+    PNPServer announcer;
+    auto searcher = std::make_unique<PNPServer>();
+    Signalled found(*searcher);
+    searcher->startSearch(pd.type);
+    QTest::qWait(300);
+    const qint64 idleKb = residentKb();
+
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> flooding{true};
+    std::thread sender([&] {
+        sent = flood(datagrams, floodMs);
+        flooding = false;
+    });
+    // Pings from another thread, each answered by the GUI thread's loop.
+    std::atomic<qint64> worstPingMs{0};
+    QObject context;
+    std::thread pinger([&] {
+        while (flooding) {
+            QElapsedTimer clock;
+            clock.start();
+            QMetaObject::invokeMethod(
+                &context, [&worstPingMs, clock] { worstPingMs = std::max<qint64>(worstPingMs, clock.elapsed()); },
+                Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    qint64 peakKb = idleKb;
+    waitUntil([&] {
+        peakKb = std::max(peakKb, residentKb());
+        return !flooding;
+    });
+    sender.join();
+    pinger.join();
+
+    QElapsedTimer sinceFlood;
+    sinceFlood.start();
+    call(announcer, "changeProgramDescription", pd);
+    ASSERT_EVENTUALLY(!found.discovered.of(pd.uuid).isEmpty(), 6000 * slowdown);
+    const qint64 foundMs = sinceFlood.elapsed();
+    QTest::qWait(50); // the last pings
+    const int lines = capture.texts().size();
+    std::printf("measured: flood of %lld datagrams in %d ms (%lld/s); memory idle %lld KiB, grew %lld KiB; "
+                "worst GUI ping %lld ms; announcement found %lld ms after; %d log lines\n",
+                (long long)sent.load(), floodMs, (long long)sent.load() * 1000 / floodMs, (long long)idleKb,
+                (long long)(peakKb - idleKb), (long long)worstPingMs.load(), (long long)foundMs, lines);
+    if (memoryMeasurable)
+        EXPECT_LT(peakKb - idleKb, 50 * 1024);
+    EXPECT_LT(worstPingMs, 300 * slowdown) << "100 ms, with slack for a busy machine";
+    // Ten datagrams' lines and two summaries a second.
+    EXPECT_LT(lines, (floodMs / 1000 + 3) * 40);
+
+    // A flood does not hold off the end of the listener threads.
+    std::atomic<bool> stop{false};
+    std::thread endless([&] { flood(datagrams, 60000, stop); });
+    QTest::qWait(300);
+    QElapsedTimer closing;
+    closing.start();
+    searcher.reset();
+    const qint64 closingMs = closing.elapsed();
+    stop = true;
+    endless.join();
+    std::printf("measured: server destroyed in %lld ms during a flood\n", (long long)closingMs);
+    EXPECT_LT(closingMs, 2000 * slowdown);
 }

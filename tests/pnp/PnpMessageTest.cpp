@@ -1,6 +1,7 @@
 // The program description, the type name tables and the discovery message
 // writer and reader (no network).
 #include "pnp/PnpMessage.h"
+#include "pnp/DatagramWarnings.h"
 #include "pnp/ProgramType.h"
 #include "tests/MessageLog.h"
 
@@ -65,6 +66,26 @@ QString noAttribute(const char* name, const char* from = "h")
     return QStringLiteral("Program announce from %1 has no attribute %2").arg(from, name);
 }
 
+QString overLimit(const char* limit)
+{
+    return QStringLiteral("Datagram from 10.1.2.3 exceeds the reader's limit of %1").arg(limit);
+}
+
+QByteArray request(const QByteArray& body, const QByteArray& declarations = "")
+{
+    return "<!DOCTYPE pnp_message" + declarations + ">\n<discover_request>" + body + "</discover_request>";
+}
+
+// The fields a reader filled, in one line.
+QString fields(const ProgramDescription& pd)
+{
+    QStringList options;
+    for (auto it = pd.options.cbegin(); it != pd.options.cend(); ++it)
+        options << it.key() + '=' + it.value();
+    return QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+        .arg(pd.name, pd.type, pd.index, pd.hostName, pd.uuid.toString(), QString::number(pd.seq), options.join(','));
+}
+
 } // namespace
 
 TEST(ProgramDescription, TypeNamesAndOperatorText)
@@ -78,7 +99,9 @@ TEST(ProgramDescription, TypeNamesAndOperatorText)
                                "|empty|RemoteControl|data flow|Monitor output data flow|");
 
     ProgramDescription pd = sampleProgram();
-    EXPECT_EQ(pd.getInterface(QStringLiteral("remotecontrol")).port, 0u); // names match exactly
+    bool found = true;
+    EXPECT_EQ(pd.getInterface(QStringLiteral("remotecontrol"), &found).type, QString()); // names match exactly
+    EXPECT_FALSE(found);
     pd.host = sender;
     EXPECT_EQ(pd.toText(),
               QStringLiteral("Name:Acquisition Zürich\nType:Nimbus\nIndex:7\nhost: 10.1.2.3\n"
@@ -150,12 +173,102 @@ TEST(PnpMessageReader, FaultyDocumentsAreRejectedWithTheirWarnings)
         {withInterface("type=\"t\" port=\"-5\" isFree=\"1\" enabled=\"x\""), false, {emptyPort}},
         {withInterface("type=\"t\" port=\"0\" isFree=\"1\" enabled=\"0\""), true, {}},
         {withInterface("type=\"t\" port=\"0\" isFree=\"0\" enabled=\"2\""), true, {}}, // only 1 enables
+        {request(QByteArray("<a>").repeated(40)), false, {overLimit("32 nested elements")}},
+        {request(QByteArray("<target/>").repeated(33000)), false, {overLimit("65536 tokens")}},
+        {request("", " [" + QByteArray("<!ENTITY e \"x\">").repeated(33) + "]"), false, {overLimit("32 declarations")}},
+        {"<!DOCTYPE pnp_message><program" + QByteArray(" a=\"\"").repeated(257) + "/>",
+         false,
+         {overLimit("256 '=' in one tag")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.data.constData());
         MessageLog capture;
         PnpMessage read;
         EXPECT_EQ(read.fromXml(c.data, sender), c.accepted);
-        EXPECT_EQ(capture.warnings(), c.warnings);
+        EXPECT_EQ(read.warnings, c.warnings);
+        EXPECT_TRUE(capture.texts().isEmpty()) << "the caller writes the warnings";
     }
+}
+
+// Hand-written announcements that are accepted: the fields they yield.
+TEST(PnpMessageReader, AcceptedDocumentsFillTheseFields)
+{
+    const QString nullUuid = QUuid().toString();
+    const QString otherUuid = QStringLiteral("{11111111-2222-4333-8444-555555555555}");
+    const struct {
+        QByteArray data;
+        QString fields;
+    } cases[] = {
+        {announcement("type"), "n||1|h|" + uuidText + "|5|"},
+        {announcement("index"), "n|Nimbus||h|" + uuidText + "|5|"},
+        {announcement("seq"), "n|Nimbus|1|h|" + uuidText + "|0|"},
+        {"<!DOCTYPE pnp_message><program name=\"n\" uuid=\"not-a-uuid\" seq=\"x7\"/>",
+         "n|||10.1.2.3|" + nullUuid + "|0|"},
+        {announcement("", "<name>a</name><type>Qol</type><index>3</index><hostName>o</hostName><uuid>" + otherUuid
+                              + "</uuid><seq>11</seq>"),
+         "a|Qol|3|o|" + otherUuid + "|11|"},
+        {announcement("", "<seq>z</seq><uuid>bad</uuid>"), "n|Nimbus|1|h|" + nullUuid + "|0|"},
+        {announcement("", "<options><option name=\"a\" value=\"1\"/><option name=\"\" value=\"2\"/>"
+                          "<option name=\"a\" value=\"3\"/><option name=\"b\" value=\"\"/></options>"),
+         "n|Nimbus|1|h|" + uuidText + "|5|a=3,b="},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.data.constData());
+        PnpMessage read;
+        ASSERT_TRUE(read.fromXml(c.data, sender)) << qPrintable(read.warnings.join('\n'));
+        EXPECT_EQ(fields(read.program), c.fields);
+    }
+}
+
+TEST(PnpMessage, InterfaceWithoutTypeIsWrittenWithoutTypeAttributeAndRefused)
+{
+    // Qt orders the attributes of a written element by a hash of their names;
+    // a fixed seed makes that order, and so the bytes, repeatable.
+    qSetGlobalQHashSeed(0);
+    PnpMessage message;
+    message.kind = ProgramAnnouncement;
+    message.program.uuid = QUuid(uuidText);
+    message.program.name = QStringLiteral("n");
+    message.program.hostName = QStringLiteral("h");
+    ProgramInterface untyped;
+    untyped.port = 7;
+    message.program.interfaces << untyped;
+    const QString xml = message.toXml();
+    qSetGlobalQHashSeed(-1);
+    EXPECT_EQ(xml.toStdString(), "<!DOCTYPE pnp_message>\n<program type=\"\" hostName=\"h\" name=\"n\" uuid=\""
+                                     + uuidText.toStdString()
+                                     + "\" seq=\"0\" index=\"\">\n <interfaces>\n"
+                                       "  <interface enabled=\"1\" isFree=\"1\" id=\"0\" port=\"7\"/>\n"
+                                       " </interfaces>\n</program>\n");
+    PnpMessage read;
+    EXPECT_FALSE(read.fromXml(xml.toLatin1(), sender));
+}
+
+TEST(DatagramWarnings, TenDatagramsASecondThenOneSummaryWithTheStartOfEachEscaped)
+{
+    qint64 now = 0;
+    DatagramWarnings warnings([&now] { return now; });
+    MessageLog capture;
+    const QByteArray long_ = "<\x01\n\\" + QByteArray(300, 'x');
+    for (int i = 0; i < 12; ++i)
+        warnings.dropped(i == 0 ? long_ : QByteArray::number(i), {"reason"});
+    warnings.accepted({"held back too"});
+    warnings.overflowed();
+    const QStringList lines = capture.warnings();
+    ASSERT_EQ(lines.size(), 20);
+    EXPECT_EQ(lines[0], "reason");
+    EXPECT_EQ(lines[1], "Failed decode msg:<\\x01\\n\\\\" + QString(196, 'x') + "... (304 bytes)");
+    EXPECT_EQ(lines[19], "Failed decode msg:9");
+
+    now = 999;
+    warnings.flush();
+    EXPECT_EQ(capture.warnings().size(), 20);
+    now = 1000;
+    warnings.flush();
+    warnings.flush();
+    EXPECT_EQ(capture.warnings().mid(20),
+              (QStringList{"2 more malformed datagrams dropped",
+                           "1 discovery messages dropped: the discovery server is behind"}));
+    warnings.dropped("next second", {});
+    EXPECT_EQ(capture.warnings().last(), "Failed decode msg:next second");
 }

@@ -82,15 +82,18 @@ quint16 DaqSimulator::port() const
     return m_server->port();
 }
 
-void DaqSimulator::movePort(quint16 newPort)
+void DaqSimulator::movePort(quint16 newPort, bool keepClients)
 {
     const quint16 oldPort = port();
-    if (!m_server->moveTo(newPort)) {
+    if (!m_server->moveTo(newPort, keepClients)) {
         emit message(QStringLiteral("move failed: %1").arg(m_server->errorString()));
         return;
     }
-    emit message(QStringLiteral("moved from port %1 to port %2").arg(oldPort).arg(port()));
-    m_announceTimer->start(MoveAnnounceDelayMs);
+    emit message(QStringLiteral("moved from port %1 to port %2%3")
+                     .arg(oldPort)
+                     .arg(port())
+                     .arg(keepClients ? QStringLiteral(", clients kept") : QString()));
+    m_announceTimer->start(keepClients ? 0 : MoveAnnounceDelayMs);
 }
 
 void DaqSimulator::stop()

@@ -35,9 +35,11 @@ public:
     static ProgramDescription describe(const SimOptions& options);
 
 public slots:
-    // Moves the data interface to another port (0: chosen by the system);
-    // connected clients are dropped.
-    void movePort(quint16 port);
+    // Moves the data interface to another port (0: chosen by the system).
+    // Connected clients are dropped and the new port is announced a little
+    // later; kept clients are served on while the new port is announced at
+    // once, as by a program that announces before it closes.
+    void movePort(quint16 port, bool keepClients = false);
     // Drops every client and withdraws the program.
     void stop();
 

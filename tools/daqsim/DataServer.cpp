@@ -15,14 +15,15 @@ bool DataServer::listen(const QHostAddress& address, quint16 port)
     return moveTo(port);
 }
 
-bool DataServer::moveTo(quint16 port)
+bool DataServer::moveTo(quint16 port, bool keepClients)
 {
     QTcpServer* server = startServer(port);
     if (!server)
         return false;
     delete m_server;
     m_server = server;
-    dropClients();
+    if (!keepClients)
+        dropClients();
     return true;
 }
 

@@ -2,7 +2,7 @@
 // The data interface of the simulated acquisition program: a TCP server that
 // serves every client that connects with a stream session of its own, and
 // that can move to another port, dropping its clients (as a restarted
-// program would).
+// program would) or serving them on until they leave.
 
 #include "tools/daqsim/StreamSession.h"
 
@@ -31,9 +31,9 @@ public:
     // errorString() set when the port cannot be taken.
     bool listen(const QHostAddress& address, quint16 port);
     // Listens on another port (0: chosen by the system), then closes the old
-    // one and drops its clients. False, with everything as it was, when the
-    // new port cannot be taken.
-    bool moveTo(quint16 port);
+    // one and drops its clients unless they are kept. False, with everything
+    // as it was, when the new port cannot be taken.
+    bool moveTo(quint16 port, bool keepClients = false);
     // Stops listening and drops every client.
     void close();
 

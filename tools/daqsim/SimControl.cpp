@@ -64,7 +64,7 @@ void SimControl::readSignal()
     char number = 0;
     while (::read(signalPipe[0], &number, 1) == 1) {
         if (number == SIGUSR1)
-            emit moveRequested(0);
+            emit moveRequested(0, false);
         else
             emit quitRequested();
     }
@@ -100,12 +100,16 @@ bool SimControl::execute(const QByteArray& line)
         emit quitRequested();
         return true;
     }
-    if (command == "move" && words.size() <= 2) {
+    if (command == "move") {
+        QList<QByteArray> arguments = words.mid(1);
+        const bool keepClients = !arguments.isEmpty() && arguments.last() == "keep";
+        if (keepClients)
+            arguments.removeLast();
         bool ok = true;
-        const uint port = words.size() == 2 ? words.at(1).toUInt(&ok) : 0;
-        if (!ok || port > 65535)
+        const uint port = arguments.isEmpty() ? 0 : arguments.first().toUInt(&ok);
+        if (!ok || port > 65535 || arguments.size() > 1)
             return false;
-        emit moveRequested(quint16(port));
+        emit moveRequested(quint16(port), keepClients);
         return true;
     }
     return false;

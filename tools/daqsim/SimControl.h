@@ -4,7 +4,8 @@
 // and SIGUSR1 (move to a port chosen by the system). Signals are turned into
 // Qt signals through a pipe, so nothing runs inside the signal handler.
 //
-// Commands: "move [PORT]" (no port or 0: chosen by the system), "quit".
+// Commands: "move [PORT] [keep]" (no port or 0: chosen by the system; keep:
+// connected clients stay), "quit".
 
 #include <QByteArray>
 #include <QObject>
@@ -21,7 +22,7 @@ public:
     bool execute(const QByteArray& line);
 
 signals:
-    void moveRequested(quint16 port);
+    void moveRequested(quint16 port, bool keepClients);
     void quitRequested();
     void unknownCommand(const QString& line);
 

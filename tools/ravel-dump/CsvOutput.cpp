@@ -25,7 +25,7 @@ void CsvOutput::event(int record, const EventData& event)
     }
 }
 
-void CsvOutput::log(const QString& text)
+void CsvOutput::log(const QString& text, bool)
 {
     std::fprintf(stderr, "ravel-dump: %s\n", qPrintable(text));
 }

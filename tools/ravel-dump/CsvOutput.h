@@ -9,7 +9,7 @@ class CsvOutput : public DumpOutput {
 public:
     CsvOutput();
     void event(int record, const EventData& event) override;
-    void log(const QString& text) override;
+    void log(const QString& text, bool newError) override;
     void finish(const FileMapResult& fileMap) override;
 
 private:

@@ -19,7 +19,8 @@ public:
     virtual ~DumpOutput() = default;
     // An emitted event; `record` counts the events from 1.
     virtual void event(int record, const EventData& event) = 0;
-    // A line the analyzer sent on addLog, in the order it occurred.
-    virtual void log(const QString& text) = 0;
+    // A line the analyzer sent on addLog, in the order it occurred; newError
+    // is false for the repeat of an error after which decoding went on.
+    virtual void log(const QString& text, bool newError) = 0;
     virtual void finish(const FileMapResult& fileMap) = 0;
 };

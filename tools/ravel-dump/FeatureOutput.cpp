@@ -16,7 +16,7 @@ void FeatureOutput::event(int, const EventData& event)
     write();
 }
 
-void FeatureOutput::log(const QString& text)
+void FeatureOutput::log(const QString& text, bool)
 {
     std::fprintf(stderr, "ravel-dump: %s\n", qPrintable(text));
 }

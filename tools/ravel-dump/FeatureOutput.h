@@ -11,7 +11,7 @@ class FeatureOutput : public DumpOutput {
 public:
     FeatureOutput();
     void event(int record, const EventData& event) override;
-    void log(const QString& text) override;
+    void log(const QString& text, bool newError) override;
     void finish(const FileMapResult& fileMap) override;
 
 private:

@@ -39,7 +39,7 @@ void JsonOutput::board(const DeviceEvent& board)
     m_out << "]}";
 }
 
-void JsonOutput::log(const QString& text)
+void JsonOutput::log(const QString& text, bool)
 {
     m_out << "{\"log\":" << TextWriter::jsonString(text) << "}";
     m_out.endLine();

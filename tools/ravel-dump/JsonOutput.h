@@ -8,7 +8,7 @@
 class JsonOutput : public DumpOutput {
 public:
     void event(int record, const EventData& event) override;
-    void log(const QString& text) override;
+    void log(const QString& text, bool newError) override;
     void finish(const FileMapResult& fileMap) override;
 
 private:

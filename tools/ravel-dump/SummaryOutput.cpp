@@ -5,7 +5,7 @@
 #include <cstdio>
 
 namespace {
-constexpr int ListedLogLines = 10;
+constexpr int ListedErrors = 10;
 }
 
 void SummaryOutput::Range::add(qint64 value)
@@ -43,9 +43,10 @@ void SummaryOutput::event(int, const EventData& event)
     }
 }
 
-void SummaryOutput::log(const QString& text)
+void SummaryOutput::log(const QString& text, bool newError)
 {
-    m_logs.append(text);
+    if (newError)
+        m_errors.append(text);
 }
 
 void SummaryOutput::finish(const FileMapResult& fileMap)
@@ -63,9 +64,9 @@ void SummaryOutput::finish(const FileMapResult& fileMap)
             << " events, " << s.channelCount.text() << " channels (numbers " << s.channelNumbers.text() << "), "
             << s.samples.text() << " samples per channel\n";
     }
-    out << "Format errors: " << m_logs.size() << " log lines\n";
-    for (int i = 0; i < std::min(int(m_logs.size()), ListedLogLines); ++i)
-        out << "  " << m_logs[i] << '\n';
-    if (m_logs.size() > ListedLogLines)
+    out << "Format errors: " << m_errors.size() << '\n';
+    for (int i = 0; i < std::min(int(m_errors.size()), ListedErrors); ++i)
+        out << "  " << m_errors[i] << '\n';
+    if (m_errors.size() > ListedErrors)
         out << "  ...\n";
 }

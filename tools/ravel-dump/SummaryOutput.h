@@ -11,7 +11,7 @@ class SummaryOutput : public DumpOutput {
 public:
     explicit SummaryOutput(const QString& fileName);
     void event(int record, const EventData& event) override;
-    void log(const QString& text) override;
+    void log(const QString& text, bool newError) override;
     void finish(const FileMapResult& fileMap) override;
 
 private:
@@ -33,5 +33,5 @@ private:
     int m_events = 0;
     Range m_evNums;
     QMap<quint32, BoardStats> m_boards;
-    QStringList m_logs;
+    QStringList m_errors; // each once, in the order they occurred
 };

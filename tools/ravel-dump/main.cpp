@@ -16,7 +16,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 
 #include <cstdio>
 #include <memory>
@@ -26,6 +25,13 @@ namespace {
 constexpr int ExitCannotOpen = 1;
 
 const char* Description = "Decodes a Ravel data file with the viewer's file reader and analyzer.\n\n"
+                          "By default it reads the file as the playback dialog does: record by\n"
+                          "record from the file map, in event-number order, where of two events\n"
+                          "with the same number only the later one is read and start and stop\n"
+                          "records are stepped over. --stream feeds the file as it lies, in file\n"
+                          "order, as a live connection would: every event is decoded, duplicates\n"
+                          "too, start and stop records are format errors, and a record cut by\n"
+                          "the end of the file is reported with the bytes left undecoded.\n\n"
                           "Without --json or --csv it prints a summary. --json prints one object per\n"
                           "line: every decoded event\n"
                           "  {\"evNum\":N,\"boards\":[{\"serial\":S,\"deviceType\":T,\"evNum\":E,\"timeHigh\":H,\n"
@@ -33,7 +39,7 @@ const char* Description = "Decodes a Ravel data file with the viewer's file read
                           "every analyzer log line {\"log\":\"TEXT\"} where it occurred, and last\n"
                           "  {\"fileMap\":{\"size\":Z,\"parsed\":P,\"records\":R,\"completed\":true|false}}\n"
                           "where completed is false when the scan stopped at a damaged record (P is\n"
-                          "then the last scan progress reported). --csv prints the rows\n"
+                          "then that record's offset). --csv prints the rows\n"
                           "record,evNum,serial,channel,index,value and writes log lines to stderr.\n"
                           "--features prints the viewer's feature log of the file, the CSV rows\n"
                           "evNum,serial,type,channel,baseline,noise,amplitude,peak,integral,\n"
@@ -51,7 +57,7 @@ int main(int argc, char** argv)
         {"json", "Print every event, log line and the file map as JSON lines."},
         {"csv", "Print every sample as a CSV row."},
         {"features", "Print every channel's features as the viewer's feature log does."},
-        {"stream", "Feed the file by streaming reads instead of record by record."},
+        {"stream", "Feed the file in file order by streaming reads instead of record by record."},
         {"unsigned", "Decode ADC raw data as unsigned codes."},
         {"verbose", "Also show the reader's and analyzer's diagnostic lines on stderr."},
     });
@@ -63,14 +69,6 @@ int main(int argc, char** argv)
         return CommandLine::usageError(args, "--json, --csv and --features exclude each other");
 
     const QString fileName = args.positionalArguments().first();
-    QFile probe(fileName);
-    if (!probe.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "ravel-dump: cannot open '%s': %s\n", qPrintable(fileName),
-                     qPrintable(probe.errorString()));
-        return ExitCannotOpen;
-    }
-    probe.close();
-
     std::unique_ptr<DumpOutput> output;
     if (args.isSet("json"))
         output = std::make_unique<JsonOutput>();
@@ -82,6 +80,10 @@ int main(int argc, char** argv)
         output = std::make_unique<SummaryOutput>(fileName);
     const auto mode = args.isSet("stream") ? DumpSession::Mode::Stream : DumpSession::Mode::Records;
     DumpSession session(fileName, mode, !args.isSet("unsigned"), args.isSet("verbose"), output.get());
-    session.run();
+    if (!session.run()) {
+        std::fprintf(stderr, "ravel-dump: cannot open '%s': %s\n", qPrintable(fileName),
+                     qPrintable(session.openError()));
+        return ExitCannotOpen;
+    }
     return 0;
 }
