@@ -55,6 +55,11 @@ void AmplitudeMapView::setShown(bool shown)
     if (shown) {
         plot()->setAxisTitle(QwtPlot::yRight, QStringLiteral("Events"));
         plot()->setAxisScaleEngine(QwtPlot::yRight, new QwtLogScaleEngine);
+        QwtScaleWidget* bar = plot()->axisWidget(QwtPlot::yRight);
+        bar->setColorBarEnabled(true);
+        m_barColors = new LogCountColorMap; // owned by the axis, which only this view colours
+        bar->setColorMap(QwtInterval(0, 1), m_barColors);
+        m_barMax = -1;
     }
 }
 
@@ -93,11 +98,14 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
         showColorBar(std::max(1.0, maxCount));
 }
 
+// Changing the bar's range lays out and redraws the whole plot, so it is
+// left alone while the largest count stays the same.
 void AmplitudeMapView::showColorBar(double maxCount)
 {
-    QwtScaleWidget* bar = plot()->axisWidget(QwtPlot::yRight);
-    bar->setColorBarEnabled(true);
-    bar->setColorMap(QwtInterval(0, maxCount), new LogCountColorMap);
+    if (maxCount == m_barMax)
+        return;
+    m_barMax = maxCount;
+    plot()->axisWidget(QwtPlot::yRight)->setColorMap(QwtInterval(0, maxCount), m_barColors);
     plot()->setAxisScale(QwtPlot::yRight, 1, maxCount);
 }
 
