@@ -5,6 +5,7 @@
 #include "vell/VellPlot.h"
 
 #include <algorithm>
+#include <numeric>
 #include <qwt_matrix_raster_data.h>
 #include <qwt_plot_spectrogram.h>
 #include <qwt_scale_engine.h>
@@ -17,14 +18,15 @@ std::pair<int, int> occupiedBins(const BoardHistograms& board, const QVector<int
 {
     int first = BoardHistograms::AmplitudeBins;
     int end = 0;
+    const auto occupied = [](quint32 count) { return count != 0; };
     for (int ch : channels) {
         const QVector<quint32> counts = board.amplitudes(ch);
-        for (int bin = 0; bin < counts.size(); ++bin) {
-            if (counts[bin] != 0) {
-                first = std::min(first, bin);
-                end = std::max(end, bin + 1);
-            }
-        }
+        const auto low = std::find_if(counts.cbegin(), counts.cend(), occupied);
+        if (low == counts.cend())
+            continue;
+        const auto high = std::find_if(counts.crbegin(), counts.crend(), occupied).base();
+        first = std::min(first, int(low - counts.cbegin()));
+        end = std::max(end, int(high - counts.cbegin()));
     }
     return {first, end};
 }
@@ -78,8 +80,11 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
         QVector<double> values(rows * columns, 0.0);
         for (int ch : channels) {
             const QVector<quint32> counts = board->amplitudes(ch);
-            for (int bin = first; bin < end; ++bin)
-                values[((bin - first) / merge) * columns + ch] += counts[bin];
+            for (int row = 0; row < rows; ++row) {
+                const int low = first + row * merge;
+                values[row * columns + ch] =
+                    std::accumulate(counts.cbegin() + low, counts.cbegin() + std::min(end, low + merge), 0.0);
+            }
         }
         maxCount = *std::max_element(values.cbegin(), values.cend());
         for (double& value : values)
