@@ -43,6 +43,9 @@ AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
     // Cells are coloured once each and the painter scales the small image,
     // instead of one colour lookup per screen pixel.
     m_map->setPaintAttribute(QwtPlotRasterItem::PaintInDeviceResolution, false);
+    // The canvas keeps no pixmap of its own, so repaints between refreshes
+    // (the zoomer's read-out moving over it) reuse the coloured cells.
+    m_map->setCachePolicy(QwtPlotRasterItem::PaintCache);
     m_map->setData(new QwtMatrixRasterData);
     m_map->setVisible(false);
     m_map->attach(plot);
