@@ -5,6 +5,7 @@
 #include "vell/VellPlot.h"
 
 #include <algorithm>
+#include <numeric>
 #include <qwt_matrix_raster_data.h>
 #include <qwt_plot_spectrogram.h>
 #include <qwt_scale_engine.h>
@@ -17,14 +18,15 @@ std::pair<int, int> occupiedBins(const BoardHistograms& board, const QVector<int
 {
     int first = BoardHistograms::AmplitudeBins;
     int end = 0;
+    const auto occupied = [](quint32 count) { return count != 0; };
     for (int ch : channels) {
         const QVector<quint32> counts = board.amplitudes(ch);
-        for (int bin = 0; bin < counts.size(); ++bin) {
-            if (counts[bin] != 0) {
-                first = std::min(first, bin);
-                end = std::max(end, bin + 1);
-            }
-        }
+        const auto low = std::find_if(counts.cbegin(), counts.cend(), occupied);
+        if (low == counts.cend())
+            continue;
+        const auto high = std::find_if(counts.crbegin(), counts.crend(), occupied).base();
+        first = std::min(first, int(low - counts.cbegin()));
+        end = std::max(end, int(high - counts.cbegin()));
     }
     return {first, end};
 }
@@ -41,6 +43,9 @@ AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
     // Cells are coloured once each and the painter scales the small image,
     // instead of one colour lookup per screen pixel.
     m_map->setPaintAttribute(QwtPlotRasterItem::PaintInDeviceResolution, false);
+    // The canvas keeps no pixmap of its own, so repaints between refreshes
+    // (the zoomer's read-out moving over it) reuse the coloured cells.
+    m_map->setCachePolicy(QwtPlotRasterItem::PaintCache);
     m_map->setData(new QwtMatrixRasterData);
     m_map->setVisible(false);
     m_map->attach(plot);
@@ -55,6 +60,11 @@ void AmplitudeMapView::setShown(bool shown)
     if (shown) {
         plot()->setAxisTitle(QwtPlot::yRight, QStringLiteral("Events"));
         plot()->setAxisScaleEngine(QwtPlot::yRight, new QwtLogScaleEngine);
+        QwtScaleWidget* bar = plot()->axisWidget(QwtPlot::yRight);
+        bar->setColorBarEnabled(true);
+        m_barColors = new LogCountColorMap; // owned by the axis, which only this view colours
+        bar->setColorMap(QwtInterval(0, 1), m_barColors);
+        m_barMax = -1;
     }
 }
 
@@ -73,8 +83,11 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
         QVector<double> values(rows * columns, 0.0);
         for (int ch : channels) {
             const QVector<quint32> counts = board->amplitudes(ch);
-            for (int bin = first; bin < end; ++bin)
-                values[((bin - first) / merge) * columns + ch] += counts[bin];
+            for (int row = 0; row < rows; ++row) {
+                const int low = first + row * merge;
+                values[row * columns + ch] =
+                    std::accumulate(counts.cbegin() + low, counts.cbegin() + std::min(end, low + merge), 0.0);
+            }
         }
         maxCount = *std::max_element(values.cbegin(), values.cend());
         for (double& value : values)
@@ -93,11 +106,14 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
         showColorBar(std::max(1.0, maxCount));
 }
 
+// Changing the bar's range lays out and redraws the whole plot, so it is
+// left alone while the largest count stays the same.
 void AmplitudeMapView::showColorBar(double maxCount)
 {
-    QwtScaleWidget* bar = plot()->axisWidget(QwtPlot::yRight);
-    bar->setColorBarEnabled(true);
-    bar->setColorMap(QwtInterval(0, maxCount), new LogCountColorMap);
+    if (maxCount == m_barMax)
+        return;
+    m_barMax = maxCount;
+    plot()->axisWidget(QwtPlot::yRight)->setColorMap(QwtInterval(0, maxCount), m_barColors);
     plot()->setAxisScale(QwtPlot::yRight, 1, maxCount);
 }
 

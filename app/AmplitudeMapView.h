@@ -6,6 +6,7 @@
 
 #include "app/HistogramView.h"
 
+class LogCountColorMap;
 class QwtPlotSpectrogram;
 
 class AmplitudeMapView : public HistogramView {
@@ -26,4 +27,6 @@ private:
     QwtPlotSpectrogram* m_map;
     bool m_shown = false;
     bool m_filled = false;
+    LogCountColorMap* m_barColors = nullptr; // the colour bar's map while shown
+    double m_barMax = -1;                    // the colour bar's largest count, -1 for none yet
 };

@@ -1,21 +1,19 @@
 #include "app/CountHistogramView.h"
 
+#include "vell/VellHistogram.h"
 #include "vell/VellPlot.h"
 
 #include <QBrush>
 #include <QPen>
-#include <qwt_plot_histogram.h>
 
 CountHistogramView::CountHistogramView(VellPlot* plot, const QString& title, const Axes& axes, bool usesChannel,
                                        Source source)
     : HistogramView(plot, title, axes)
-    , m_histogram(new QwtPlotHistogram(title))
+    , m_histogram(new VellHistogram(title))
     , m_usesChannel(usesChannel)
     , m_source(std::move(source))
 {
-    // An outline over a filled area: one path, where columns would be one
-    // rectangle each.
-    m_histogram->setStyle(QwtPlotHistogram::Outline);
+    // An outline over a filled area.
     m_histogram->setPen(QPen(QColor(30, 70, 150), 0));
     m_histogram->setBrush(QBrush(QColor(90, 140, 220)));
     m_histogram->setVisible(false);

@@ -7,7 +7,7 @@
 #include <QVector>
 #include <functional>
 
-class QwtPlotHistogram;
+class VellHistogram;
 
 class CountHistogramView : public HistogramView {
 public:
@@ -27,7 +27,7 @@ protected:
     void setItemsVisible(bool visible) override;
 
 private:
-    QwtPlotHistogram* m_histogram;
+    VellHistogram* m_histogram;
     bool m_usesChannel;
     Source m_source;
 };

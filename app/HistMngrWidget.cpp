@@ -8,6 +8,7 @@
 
 #include <QSignalBlocker>
 #include <QTimer>
+#include <qwt_plot_canvas.h>
 #include <qwt_plot_zoomer.h>
 
 namespace {
@@ -35,6 +36,14 @@ HistMngrWidget::HistMngrWidget(QWidget* parent)
     m_clock.start();
     ui->setupUi(this);
     ui->qwtPlotHists->setLegendEnabled(false); // one type at a time, named by the title
+    // Each change of an item would replot at once; a refresh replots once
+    // after all of them instead.
+    ui->qwtPlotHists->setAutoReplot(false);
+    // The canvas's backing store is a pixmap filled and copied anew at every
+    // replot, and the tab replots at every refresh: drawing the few items
+    // straight into the widget costs a fraction of that.
+    if (auto* canvas = qobject_cast<QwtPlotCanvas*>(ui->qwtPlotHists->canvas()))
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
     addViews();
     showCounts();
 }
@@ -159,8 +168,8 @@ void HistMngrWidget::refreshCurrentPlot(bool force)
     const QVariant serial = ui->comboBoxBoard->currentData();
     const BoardHistograms* board = serial.isValid() ? m_histograms.board(serial.toUInt()) : nullptr;
     view->update(board, ui->spinBoxChannel->value(), m_clock.elapsed() / 1000);
-    ui->qwtPlotHists->followDataUnlessZoomed();
-    ui->qwtPlotHists->replot();
+    if (!ui->qwtPlotHists->followDataUnlessZoomed())
+        ui->qwtPlotHists->replot();
 }
 
 void HistMngrWidget::refreshCurrentPlot()

@@ -131,11 +131,12 @@ void VellPlot::clear()
     detachItems(QwtPlotItem::Rtti_PlotMarker, true);
 }
 
-void VellPlot::followDataUnlessZoomed()
+bool VellPlot::followDataUnlessZoomed()
 {
     if (!zoomer_ || zoomer_->zoomRectIndex() != 0)
-        return;
+        return false;
     setAxisAutoScale(QwtPlot::yLeft);
     setAxisAutoScale(QwtPlot::xBottom);
-    zoomer_->setZoomBase(true);
+    zoomer_->setZoomBase(true); // replots to get the new scales
+    return true;
 }

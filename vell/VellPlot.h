@@ -35,7 +35,8 @@ public:
 
     // While the user is not zoomed in, the axes follow the data and the new
     // scales become the zoom base; zooming leaves explicit scales behind.
-    void followDataUnlessZoomed();
+    // Returns whether it replotted (it does when it follows the data).
+    bool followDataUnlessZoomed();
 
     // Detaches and deletes every curve of the map.
     virtual void removeAllCurves();

@@ -349,6 +349,15 @@ TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSam
     samples = QVector<double>(40, 0);
     samples[25] = -5;
     samples[30] = 5;
+    // Long channels: the one extreme in the last words, converted one by one;
+    // a tie whose later candidate lies in an earlier chunk of words.
+    QVector<double>& tail = tie.devices[1].channels[1].samples;
+    tail = QVector<double>(1022, 0);
+    tail[1020] = 7;
+    QVector<double>& early = tie.devices[1].channels[2].samples;
+    early = QVector<double>(1022, 0);
+    early[900] = -5;
+    early[100] = 5;
     EventEncoder::appendEvent(stream, tie);
     const FeatureExtractor extractor;
     for (bool adcSigned : {true, false}) {
@@ -358,7 +367,10 @@ TEST(ADCAnalyzerRecords, FeaturesOfSignedAndUnsignedCodesAreThoseOfTheDecodedSam
         probe.feed(stream);
         ASSERT_EQ(probe.events.size(), 9);
         if (adcSigned) {
-            EXPECT_EQ(probe.events.last().devices.first().channels[0].features.peak, 25);
+            const auto& channels = probe.events.last().devices.first().channels;
+            EXPECT_EQ(channels[0].features.peak, 25);
+            EXPECT_EQ(channels[1].features.peak, 1020);
+            EXPECT_EQ(channels[2].features.peak, 100);
         }
         for (const EventData& e : qAsConst(probe.events)) {
             for (const ChannelData& c : qAsConst(e.devices.first().channels)) {
