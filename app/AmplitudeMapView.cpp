@@ -68,39 +68,46 @@ void AmplitudeMapView::setShown(bool shown)
     }
 }
 
+// Fills the map with the board's occupied amplitude range, bins merged to at
+// most MaxRows rows; returns the largest count (0 for an empty board).
+double AmplitudeMapView::fillMatrix(const BoardHistograms& board, QwtMatrixRasterData* data)
+{
+    const QVector<int> channels = board.channels();
+    const auto [first, end] = occupiedBins(board, channels);
+    if (first >= end)
+        return 0;
+    const int columns = channels.last() + 1;
+    const int merge = (end - first + MaxRows - 1) / MaxRows; // bins per row
+    const int rows = (end - first + merge - 1) / merge;
+    QVector<double> values(rows * columns, 0.0);
+    for (int ch : channels) {
+        const QVector<quint32> counts = board.amplitudes(ch);
+        for (int row = 0; row < rows; ++row) {
+            const int low = first + row * merge;
+            values[row * columns + ch] =
+                std::accumulate(counts.cbegin() + low, counts.cbegin() + std::min(end, low + merge), 0.0);
+        }
+    }
+    const double maxCount = *std::max_element(values.cbegin(), values.cend());
+    for (double& value : values)
+        value = LogCountColorMap::scaled(value);
+    data->setValueMatrix(values, columns);
+    data->setInterval(Qt::XAxis, QwtInterval(-0.5, columns - 0.5));
+    const double width = double(merge) * BoardHistograms::AmplitudeBinWidth;
+    const double low = BoardHistograms::amplitudeBinLow(first);
+    data->setInterval(Qt::YAxis, QwtInterval(low, low + rows * width));
+    return maxCount;
+}
+
 void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 nowSecond)
 {
     Q_UNUSED(channel)
     Q_UNUSED(nowSecond)
     auto* data = new QwtMatrixRasterData;
-    const QVector<int> channels = board ? board->channels() : QVector<int>();
-    const auto [first, end] = board ? occupiedBins(*board, channels) : std::pair<int, int>{0, 0};
-    double maxCount = 0;
-    if (first < end) {
-        const int columns = channels.last() + 1;
-        const int merge = (end - first + MaxRows - 1) / MaxRows; // bins per row
-        const int rows = (end - first + merge - 1) / merge;
-        QVector<double> values(rows * columns, 0.0);
-        for (int ch : channels) {
-            const QVector<quint32> counts = board->amplitudes(ch);
-            for (int row = 0; row < rows; ++row) {
-                const int low = first + row * merge;
-                values[row * columns + ch] =
-                    std::accumulate(counts.cbegin() + low, counts.cbegin() + std::min(end, low + merge), 0.0);
-            }
-        }
-        maxCount = *std::max_element(values.cbegin(), values.cend());
-        for (double& value : values)
-            value = LogCountColorMap::scaled(value);
-        data->setValueMatrix(values, columns);
-        data->setInterval(Qt::XAxis, QwtInterval(-0.5, columns - 0.5));
-        const double width = double(merge) * BoardHistograms::AmplitudeBinWidth;
-        const double low = BoardHistograms::amplitudeBinLow(first);
-        data->setInterval(Qt::YAxis, QwtInterval(low, low + rows * width));
-    }
+    const double maxCount = board ? fillMatrix(*board, data) : 0;
     data->setInterval(Qt::ZAxis, QwtInterval(0, LogCountColorMap::scaled(std::max(1.0, maxCount))));
     m_map->setData(data);
-    m_filled = first < end; // an empty map is hidden rather than drawn pixel by pixel
+    m_filled = maxCount > 0; // an empty map is hidden rather than drawn pixel by pixel
     m_map->setVisible(m_shown && m_filled);
     if (m_shown)
         showColorBar(std::max(1.0, maxCount));

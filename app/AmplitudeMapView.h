@@ -7,6 +7,7 @@
 #include "app/HistogramView.h"
 
 class LogCountColorMap;
+class QwtMatrixRasterData;
 class QwtPlotSpectrogram;
 
 class AmplitudeMapView : public HistogramView {
@@ -22,6 +23,7 @@ protected:
     void setItemsVisible(bool visible) override;
 
 private:
+    static double fillMatrix(const BoardHistograms& board, QwtMatrixRasterData* data);
     void showColorBar(double maxCount);
 
     QwtPlotSpectrogram* m_map;
