@@ -21,6 +21,9 @@ VellPlot::VellPlot(QWidget* parent) : QwtPlot(parent)
 
 VellPlot::~VellPlot()
 {
+    // QwtPlot's destructor detaches the remaining items, which reports legend
+    // changes; this part of the object is gone by then.
+    disconnect(legendSync_);
     delete grid_;
     clear();
     delete zoomer_;
@@ -73,6 +76,7 @@ void VellPlot::setLegendEnabled(bool on)
             connect(this, &QwtPlot::legendDataChanged, this,
                     [this](const QVariant& itemInfo, const QList<QwtLegendData>&) { syncLegendCheck(itemInfo); });
     } else if (!on && legend()) {
+        disconnect(legendSync_);
         insertLegend(nullptr);
     }
 }
