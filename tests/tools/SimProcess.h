@@ -8,6 +8,9 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 class SimProcess {
 public:
     ~SimProcess()
@@ -61,7 +64,13 @@ public:
         return m_lines;
     }
 
-    QProcess process;
+    // Killed with the test: a test that crashes must not leave the simulator
+    // holding the test runner's output pipe open, which stalls the runner.
+    class ChildProcess : public QProcess {
+    protected:
+        void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+    };
+    ChildProcess process;
 
 private:
     QString m_partial;
