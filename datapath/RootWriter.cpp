@@ -35,7 +35,7 @@ void RootWriter::setFileName(const QString& str)
     emit outputStatusUpdated(fileName(), lines);
 }
 
-void RootWriter::decodeData(const DeviceData& dd)
+void RootWriter::decodeData(DeviceData dd)
 {
     for (const DeviceEvent& board : dd.events) {
         if (!isOpen())

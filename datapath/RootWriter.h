@@ -41,7 +41,9 @@ public slots:
     // one; an empty name only closes.
     void setFileName(const QString& str);
     // Writes the record's feature lines if a file is open; returns one permit.
-    void decodeData(const DeviceData& dd);
+    // Taken by value: the copy takes its own reference to the record shared
+    // with the analyzer's thread.
+    void decodeData(DeviceData dd);
     // Timer tick: flushes and tells the line count.
     void tett();
     void flushFile();
