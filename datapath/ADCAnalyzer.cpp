@@ -570,7 +570,9 @@ void ADCAnalyzer::emitHistory()
         emit deviceDataUpdated(m_history);
     else
         emit deviceDataSkipped(m_history.events.size());
-    m_history.events.clear();
+    // A fresh vector: clear() on the one just shared with the receivers
+    // would first copy every board, only to destroy the copies.
+    m_history.events = QVector<DeviceEvent>();
 }
 
 // Keeps the newest EvPosMapLimit entries. Positions wrap after 4 GiB, so the
