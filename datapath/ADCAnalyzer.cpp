@@ -1,5 +1,6 @@
 #include "datapath/ADCAnalyzer.h"
 
+#include "datapath/SampleDecoder.h"
 #include "datapath/StreamFormat.h"
 
 #include <QDebug>
@@ -7,12 +8,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstddef>
-#include <limits>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -20,193 +15,6 @@
 using namespace StreamFormat;
 
 namespace {
-
-// The smallest and the largest sample seen up to the end of each chunk of
-// words as decodeSamples converts them, so that the search for the first
-// peak sample can start in the chunk where that extreme first appears
-// instead of at the first sample.
-struct RunningExtremes {
-    static constexpr std::size_t MaxChunks = 64;
-    static constexpr std::size_t MinChunkWords = 64;
-    std::size_t chunkWords = 0; // a multiple of four
-    std::size_t chunks = 0;
-    std::size_t coveredWords = 0; // the words the chunks hold
-#ifdef __SSE2__
-    __m128i mins[MaxChunks]; // per lane, stored as they are (reduced only when searched)
-    __m128i maxs[MaxChunks];
-#endif
-
-    // mins and maxs stay uninitialised: only the first `chunks` entries are
-    // ever written and read, and clearing 2 KiB per channel costs more than
-    // the search saves.
-    explicit RunningExtremes(quint32 wordCount) // NOLINT(cppcoreguidelines-pro-type-member-init)
-        : chunkWords(std::max(MinChunkWords, ((wordCount / MaxChunks) + 4) & ~std::size_t(3)))
-    {}
-
-    // The first word of the chunk where the sample `value`, one of the
-    // extremes, first appears (a lane's running extreme reaches it); the
-    // first word after the chunks when it is not in them.
-    std::size_t firstChunkWord(double value, FeatureExtractor::Extremes extremes) const
-    {
-#ifdef __SSE2__
-        const __m128i code = _mm_set1_epi16(qint16(value));
-        const __m128i* lanes = value == extremes.min ? mins : maxs;
-        for (std::size_t c = 0; c < chunks; ++c) {
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(lanes[c], code)) != 0)
-                return c * chunkWords;
-        }
-#else
-        Q_UNUSED(value)
-        Q_UNUSED(extremes)
-#endif
-        return coveredWords;
-    }
-};
-
-#ifdef __SSE2__
-// Converts words [at, end) (a multiple of four apart) as decodeSamples does,
-// folding them into the lanes' extremes.
-inline void decodeChunk(const char* in, double* out, __m128i flipMask, std::size_t end, std::size_t& at,
-                        __m128i& laneMin, __m128i& laneMax)
-{
-    for (std::size_t i = at; i < end; i += 4) {
-        const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i)), flipMask);
-        laneMin = _mm_min_epi16(laneMin, words);
-        laneMax = _mm_max_epi16(laneMax, words);
-        const __m128i high = _mm_srai_epi32(words, 16);
-        const __m128i low = _mm_srai_epi32(_mm_slli_epi32(words, 16), 16);
-        const __m128i first = _mm_unpacklo_epi32(high, low);
-        const __m128i second = _mm_unpackhi_epi32(high, low);
-        double* o = out + 2 * i;
-        _mm_storeu_pd(o, _mm_cvtepi32_pd(first));
-        _mm_storeu_pd(o + 2, _mm_cvtepi32_pd(_mm_srli_si128(first, 8)));
-        _mm_storeu_pd(o + 4, _mm_cvtepi32_pd(second));
-        _mm_storeu_pd(o + 6, _mm_cvtepi32_pd(_mm_srli_si128(second, 8)));
-    }
-    at = end;
-}
-#endif
-
-#ifdef __SSE2__
-qint16 horizontalMin(__m128i lanes)
-{
-    alignas(16) qint16 values[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(values), lanes);
-    return *std::min_element(values, values + 8);
-}
-
-qint16 horizontalMax(__m128i lanes)
-{
-    alignas(16) qint16 values[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(values), lanes);
-    return *std::max_element(values, values + 8);
-}
-#endif
-
-// Decodes sample words into doubles and returns their extremes (for the
-// channel features, found here at almost no cost), noting them per chunk in
-// `running` when given. Each word holds two 16-bit codes, the high half first
-// in time; `flip` (0 or 0x80008000) turns unsigned codes into signed ones
-// (code - 0x8000) before the sign extension.
-FeatureExtractor::Extremes decodeSamples(const char* in, quint32 wordCount, double* out, quint32 flip,
-                                         RunningExtremes* running = nullptr)
-{
-    std::size_t i = 0;
-    qint16 lo = std::numeric_limits<qint16>::max();
-    qint16 hi = std::numeric_limits<qint16>::min();
-#ifdef __SSE2__
-    // Four words (eight samples) per step: the arithmetic shifts sign-extend
-    // both halves to 32 bits, the unpacks restore the high-then-low order.
-    const __m128i flipMask = _mm_set1_epi32(int(flip));
-    __m128i laneMin = _mm_set1_epi16(lo);
-    __m128i laneMax = _mm_set1_epi16(hi);
-    const std::size_t simdEnd = wordCount & ~std::size_t(3);
-    const std::size_t chunkWords = running ? running->chunkWords : simdEnd;
-    while (i < simdEnd) {
-        decodeChunk(in, out, flipMask, std::min(simdEnd, i + chunkWords), i, laneMin, laneMax);
-        if (running) {
-            running->mins[running->chunks] = laneMin;
-            running->maxs[running->chunks] = laneMax;
-            ++running->chunks;
-            running->coveredWords = i;
-        }
-    }
-    lo = horizontalMin(laneMin);
-    hi = horizontalMax(laneMax);
-#else
-    Q_UNUSED(running)
-#endif
-    for (; i < wordCount; ++i) {
-        const quint32 word = qFromLittleEndian<quint32>(in + 4 * i) ^ flip;
-        const qint16 first = qint16(word >> 16);
-        const qint16 second = qint16(word & 0xFFFFu);
-        out[2 * i] = double(first);
-        out[2 * i + 1] = double(second);
-        lo = std::min({lo, first, second});
-        hi = std::max({hi, first, second});
-    }
-    return {double(lo), double(hi)};
-}
-
-#ifdef __SSE2__
-// The first sample in time of four words whose 16-bit lanes hit (a compare
-// result), or -1. Lane 2k holds the low half of word k, its second sample,
-// lane 2k + 1 the high half, its first.
-int firstHitIn(__m128i hit)
-{
-    const int lanes = _mm_movemask_epi8(_mm_packs_epi16(hit, _mm_setzero_si128())); // one bit per lane
-    if (lanes == 0)
-        return -1;
-    const int word = int(qCountTrailingZeroBits(quint32(lanes))) / 2;
-    return 2 * word + (((lanes >> (2 * word + 1)) & 1) != 0 ? 0 : 1);
-}
-
-// Scans the codes eight words at a time from word `at` for a or (if Both) b;
-// returns the sample index of the first hit, or -1 with `at` at the words
-// left over.
-template <bool Both>
-int scanCodes(const char* in, quint32 wordCount, __m128i a, __m128i b, std::size_t& at)
-{
-    const auto hits = [&](std::size_t word) {
-        const __m128i codes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * word));
-        const __m128i hit = _mm_cmpeq_epi16(codes, a);
-        return Both ? _mm_or_si128(hit, _mm_cmpeq_epi16(codes, b)) : hit;
-    };
-    for (; at + 8 <= wordCount; at += 8) {
-        const __m128i first = hits(at);
-        const __m128i second = hits(at + 4);
-        if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) {
-            const int inFirst = firstHitIn(first);
-            return int(2 * at) + (inFirst >= 0 ? inFirst : 8 + firstHitIn(second));
-        }
-    }
-    return -1;
-}
-#endif
-
-// The index of the first sample equal to either candidate, searched in the
-// sample words (as decodeSamples reads them) rather than in the decoded
-// doubles: sixteen codes per test keep the peak search small next to decoding.
-int firstSampleOf(const char* in, quint32 wordCount, const double* samples, quint32 flip,
-                  FeatureExtractor::PeakCandidates candidates, std::size_t startWord)
-{
-    std::size_t i = startWord;
-#ifdef __SSE2__
-    const auto rawCode = [flip](double value) { return _mm_set1_epi16(short(qint16(value) ^ qint16(flip & 0xFFFFu))); };
-    const __m128i a = rawCode(candidates.first);
-    const __m128i b = rawCode(candidates.second);
-    const int found = candidates.first == candidates.second ? scanCodes<false>(in, wordCount, a, b, i)
-                                                            : scanCodes<true>(in, wordCount, a, b, i);
-    if (found >= 0)
-        return found;
-#endif
-    const quint32 count = 2 * wordCount;
-    for (quint32 s = quint32(2 * i); s < count; ++s) {
-        if (samples[s] == candidates.first || samples[s] == candidates.second)
-            return int(s);
-    }
-    return 0; // unreachable: both candidates are decoded samples
-}
 
 // A vector of `size` doubles left uninitialised for the caller to overwrite
 // at once: QVector::resize would clear them first, which costs as much memory
@@ -511,23 +319,11 @@ void ADCAnalyzer::decodeChannel(quint32 channel, const char* payload, quint32 wo
     const quint32 sampleWords = words - 2;
     data.samples = uninitializedSamples(int(2 * sampleWords));
     const char* codes = payload + ChannelBlockMinPayloadSize;
-    const quint32 flip = m_adcSigned ? 0u : 0x80008000u;
-    RunningExtremes running(sampleWords);
-    const FeatureExtractor::Extremes extremes =
-        decodeSamples(codes, sampleWords, data.samples.data(), flip, m_featuresComputed ? &running : nullptr);
-    if (m_featuresComputed && sampleWords > 0) {
-        // The steps of FeatureExtractor::compute, with the peak searched in
-        // the codes while they are still in cache, from the chunk where the
-        // first candidate appears.
-        const double* samples = data.samples.constData();
-        const int count = data.samples.size();
-        m_features.measureBaseline(samples, count, data.features);
-        const FeatureExtractor::PeakCandidates candidates = FeatureExtractor::peakCandidates(data.features, extremes);
-        const std::size_t startWord = std::min(running.firstChunkWord(candidates.first, extremes),
-                                               running.firstChunkWord(candidates.second, extremes));
-        const int peak = firstSampleOf(codes, sampleWords, samples, flip, candidates, startWord);
-        m_features.measurePulse(samples, count, peak, data.features);
-    }
+    if (m_featuresComputed)
+        data.features =
+            SampleDecoder::decodeWithFeatures(codes, sampleWords, m_adcSigned, m_features, data.samples.data());
+    else
+        SampleDecoder::decode(codes, sampleWords, m_adcSigned, data.samples.data());
     m_board.channels.insert(int(channel), data);
 }
 

@@ -5,6 +5,7 @@
 // board records to a writer that returns their permits.
 #include "datapath/ADCAnalyzer.h"
 #include "datapath/EventEncoder.h"
+#include "datapath/SampleDecoder.h"
 #include "datapath/SampleGenerator.h"
 
 #include <QSemaphore>
@@ -82,6 +83,43 @@ void BM_Decode(benchmark::State& state)
     state.SetLabel(state.range(1) ? "one block per event" : "whole stream in one block");
 }
 
+// One channel's words decoded again and again while they and the samples
+// stay in cache: the arithmetic alone, without the allocation and memory
+// traffic of whole passes, with (features:1) and without the features.
+void BM_DecodeChannel(benchmark::State& state)
+{
+    SampleGenerator::Options options;
+    options.boards = 1;
+    options.channels = 64;
+    options.samples = int(state.range(0));
+    SampleGenerator generator(options);
+    const EventData event = generator.nextEvent();
+    const bool features = state.range(1) != 0;
+    const FeatureExtractor extractor;
+    QVector<QByteArray> channels;
+    for (const ChannelData& c : event.devices.first().channels) {
+        QByteArray words(2 * c.samples.size(), Qt::Uninitialized);
+        for (int i = 0; i < c.samples.size(); i += 2) {
+            const quint32 word = (quint32(quint16(c.samples[i])) << 16) | quint16(c.samples[i + 1]);
+            std::memcpy(words.data() + 2 * i, &word, 4);
+        }
+        channels.append(words);
+    }
+    QVector<double> out(options.samples);
+    for (auto _ : state) {
+        for (const QByteArray& words : channels) {
+            const quint32 wordCount = quint32(words.size() / 4);
+            if (features)
+                benchmark::DoNotOptimize(
+                    SampleDecoder::decodeWithFeatures(words.constData(), wordCount, true, extractor, out.data()));
+            else
+                SampleDecoder::decode(words.constData(), wordCount, true, out.data());
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * channels.size());
+}
+
 void BM_Memcpy(benchmark::State& state)
 {
     const Stream& s = stream(int(state.range(0)));
@@ -98,5 +136,7 @@ void BM_Memcpy(benchmark::State& state)
 
 BENCHMARK(BM_Memcpy)->Arg(1024)->Arg(4096);
 BENCHMARK(BM_Decode)->ArgNames({"samples", "perRecord", "monitor"})->ArgsProduct({{1024, 4096}, {1, 0}, {0, 1, 2}});
+
+BENCHMARK(BM_DecodeChannel)->ArgNames({"samples", "features"})->ArgsProduct({{1024, 4096}, {0, 1}});
 
 BENCHMARK_MAIN();
