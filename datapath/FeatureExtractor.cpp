@@ -81,18 +81,8 @@ ChannelFeatures FeatureExtractor::compute(const double* samples, int count) cons
 
 void FeatureExtractor::measureBaseline(const double* samples, int count, ChannelFeatures& f) const
 {
-    const int n = baselineCount(count);
+    const int n = std::clamp(baselineSamples, 1, count);
     const auto [sum, squares] = sums<true>(samples, n);
-    setBaseline(sum, squares, n, f);
-}
-
-int FeatureExtractor::baselineCount(int count) const
-{
-    return std::clamp(baselineSamples, 1, count);
-}
-
-void FeatureExtractor::setBaseline(double sum, double squares, int n, ChannelFeatures& f)
-{
     // Samples are ADC codes, so both sums are exact and the variance as
     // mean square minus squared mean loses nothing worth a second pass.
     f.baseline = sum / n;
@@ -109,20 +99,10 @@ FeatureExtractor::PeakCandidates FeatureExtractor::peakCandidates(const ChannelF
 
 void FeatureExtractor::measurePulse(const double* samples, int count, int peak, ChannelFeatures& f) const
 {
-    const Window window = integralWindow(count, peak);
-    setPulse(peak, samples[peak], sums<false>(samples + window.first, window.length).first, window.length, f);
-}
-
-FeatureExtractor::Window FeatureExtractor::integralWindow(int count, int peak) const
-{
     const int first = std::max(0, peak - std::max(0, integralBefore));
     const int last = std::min(count - 1, peak + std::max(0, integralAfter));
-    return {first, last - first + 1};
-}
-
-void FeatureExtractor::setPulse(int peak, double peakSample, double windowSum, int windowLength, ChannelFeatures& f)
-{
+    const int length = last - first + 1;
     f.peak = peak;
-    f.amplitude = peakSample - f.baseline;
-    f.integral = windowSum - windowLength * f.baseline;
+    f.amplitude = samples[peak] - f.baseline;
+    f.integral = sums<false>(samples + first, length).first - length * f.baseline;
 }

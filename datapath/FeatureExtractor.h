@@ -30,11 +30,6 @@ public:
         double first = 0;
         double second = 0;
     };
-    // The samples the integral sums: [first, first + length).
-    struct Window {
-        int first = 0;
-        int length = 0;
-    };
 
     int baselineSamples = DefaultBaselineSamples;
     int integralBefore = DefaultIntegralBefore;
@@ -44,14 +39,6 @@ public:
 
     // The steps of compute; count > 0.
     void measureBaseline(const double* samples, int count, ChannelFeatures& features) const;
-    // measureBaseline from the sum and the sum of squares of the first
-    // baselineCount(count) samples, for a decoder that sums them itself.
-    int baselineCount(int count) const;
-    static void setBaseline(double sum, double squares, int n, ChannelFeatures& features);
     static PeakCandidates peakCandidates(const ChannelFeatures& features, Extremes extremes);
     void measurePulse(const double* samples, int count, int peak, ChannelFeatures& features) const;
-    // measurePulse from the peak sample and the sum over integralWindow, for
-    // a decoder that sums the window itself.
-    Window integralWindow(int count, int peak) const;
-    static void setPulse(int peak, double peakSample, double windowSum, int windowLength, ChannelFeatures& features);
 };

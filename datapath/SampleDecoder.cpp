@@ -179,76 +179,6 @@ FeatureExtractor::Extremes convert(const char* in, quint32 wordCount, double* ou
     return {double(lo), double(hi)};
 }
 
-// The sum (and with Squares the sum of squares) of some samples, exact in
-// integers.
-template <bool Squares>
-struct CodeSums {
-    qint64 sum = 0;
-    quint64 squares = 0;
-
-    void add(qint16 code)
-    {
-        sum += code;
-        if constexpr (Squares)
-            squares += quint64(qint32(code) * code);
-    }
-};
-
-// Sums samples [begin, end) on their 16-bit codes, eight per step, so that
-// the baseline and the integral cost a few steps and no pass over doubles.
-template <bool Squares>
-CodeSums<Squares> sumCodes(const char* in, std::size_t begin, std::size_t end, quint32 flip)
-{
-    CodeSums<Squares> s;
-    std::size_t i = begin / 2; // the first whole word
-    if (begin % 2 != 0 && begin < end) {
-        s.add(wordCodes(in, i, flip).second);
-        ++i;
-    }
-    const std::size_t words = end / 2; // the end of the whole words
-#ifdef __SSE2__
-    const __m128i flipMask = _mm_set1_epi32(int(flip));
-    const __m128i ones = _mm_set1_epi16(1);
-    const __m128i zero = _mm_setzero_si128();
-    // A step adds at most 2^16 to a 32-bit lane of sums: they are moved to
-    // the 64-bit total every 2^14 steps.
-    constexpr std::size_t StepsPerFlush = std::size_t(1) << 14;
-    const std::size_t simdEnd = i + ((words > i ? words - i : 0) & ~std::size_t(3));
-    while (i < simdEnd) {
-        const std::size_t flushAt = std::min(simdEnd, i + 4 * StepsPerFlush);
-        __m128i sums = zero;
-        __m128i squares = zero; // two 64-bit lanes
-        for (; i < flushAt; i += 4) {
-            const __m128i codes =
-                _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i)), flipMask);
-            sums = _mm_add_epi32(sums, _mm_madd_epi16(codes, ones));
-            if constexpr (Squares) {
-                // a * a + b * b is at most 2^31, exact when read as unsigned.
-                const __m128i pairs = _mm_madd_epi16(codes, codes);
-                squares = _mm_add_epi64(
-                    squares, _mm_add_epi64(_mm_unpacklo_epi32(pairs, zero), _mm_unpackhi_epi32(pairs, zero)));
-            }
-        }
-        alignas(16) qint32 sumLanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(sumLanes), sums);
-        s.sum += qint64(sumLanes[0]) + sumLanes[1] + sumLanes[2] + sumLanes[3];
-        if constexpr (Squares) {
-            alignas(16) quint64 squareLanes[2];
-            _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), squares);
-            s.squares += squareLanes[0] + squareLanes[1];
-        }
-    }
-#endif
-    for (; i < words; ++i) {
-        const auto [first, second] = wordCodes(in, i, flip);
-        s.add(first);
-        s.add(second);
-    }
-    if (end % 2 != 0 && words >= i)
-        s.add(wordCodes(in, words, flip).first);
-    return s;
-}
-
 #ifdef __SSE2__
 // The first sample in time of four words whose 16-bit lanes hit (a compare
 // result), or -1. Lane 2k holds the low half of word k, its second sample,
@@ -333,16 +263,13 @@ ChannelFeatures SampleDecoder::decodeWithFeatures(const char* words, quint32 wor
     ChannelFeatures f;
     if (wordCount == 0)
         return f;
-    // The steps of FeatureExtractor::compute, on the codes.
+    // The steps of FeatureExtractor::compute, with the peak searched in the
+    // codes while they are in cache; the sums run over the doubles just
+    // written, still in cache too.
     const int count = int(2 * wordCount);
-    const int n = extractor.baselineCount(count);
-    const CodeSums<true> baseline = sumCodes<true>(words, 0, std::size_t(n), flip);
-    FeatureExtractor::setBaseline(double(baseline.sum), double(baseline.squares), n, f);
+    extractor.measureBaseline(out, count, f);
     const FeatureExtractor::PeakCandidates candidates = FeatureExtractor::peakCandidates(f, extremes);
     const int peak = firstSampleOf(words, wordCount, out, flip, candidates, running.searchStart(candidates, extremes));
-    const FeatureExtractor::Window window = extractor.integralWindow(count, peak);
-    const CodeSums<false> pulse =
-        sumCodes<false>(words, std::size_t(window.first), std::size_t(window.first + window.length), flip);
-    FeatureExtractor::setPulse(peak, out[peak], double(pulse.sum), window.length, f);
+    extractor.measurePulse(out, count, peak, f);
     return f;
 }
