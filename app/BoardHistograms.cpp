@@ -12,7 +12,7 @@ void BoardHistograms::fill(const DeviceEvent& board, qint64 second)
 
 void BoardHistograms::fillChannel(int channel, const ChannelFeatures& features)
 {
-    if (channel < 0)
+    if (channel < 0 || channel > MaxChannel)
         return;
     if (channel >= m_channels.size())
         m_channels.resize(channel + 1);

@@ -17,6 +17,7 @@ public:
     static constexpr int AmplitudeBins = 65536 / AmplitudeBinWidth;
     static constexpr int MaxPeakIndex = 65535; // later peaks count in the last bin
     static constexpr int RateSeconds = 600;
+    static constexpr int MaxChannel = 255; // a channel number fits a byte; larger ones are ignored
 
     struct BaselineStats {
         quint64 events = 0;
