@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 #include <numeric>
 #include <qwt_plot_histogram.h>
 #include <qwt_plot_item.h>
@@ -183,6 +184,30 @@ TEST_F(HistMngrWidgetTest, BoardsAndChannelsBeyondTheLimitsAreLeftOut)
     EXPECT_EQ(widget.histograms().board(1000), nullptr);
     EXPECT_EQ(widget.histograms().board(1)->channels(), (QVector<int>{0, BoardHistograms::MaxChannel}));
     EXPECT_EQ(widget.histograms().board(1)->baseline(0).events, 2u);
+}
+
+// Features that are not finite leave the channel's histograms as they were.
+TEST_F(HistMngrWidgetTest, NonFiniteFeaturesAreLeftOut)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const ChannelFeatures features[] = {
+        // baseline, noise, amplitude, integral, peak
+        {nan, 2, 100, 0, 5}, {-inf, 2, 100, 0, 5}, {10, nan, 100, 0, 5}, {10, inf, 100, 0, 5},
+        {10, 2, nan, 0, 5},  {10, 2, -inf, 0, 5},  {10, 2, 100, 0, 5}, // the one taken
+    };
+    for (const ChannelFeatures& f : features)
+        widget.dataUpdated(record({1}, {0}, f));
+    const BoardHistograms* board = widget.histograms().board(1);
+    ASSERT_NE(board, nullptr);
+    const BoardHistograms::BaselineStats stats = board->baseline(0);
+    EXPECT_EQ(stats.events, 1u);
+    EXPECT_EQ(stats.mean, 10);
+    EXPECT_EQ(stats.rms, 2);
+    const QVector<quint32> amplitudes = board->amplitudes(0);
+    EXPECT_EQ(std::accumulate(amplitudes.cbegin(), amplitudes.cend(), 0u), 1u);
+    EXPECT_EQ(amplitudes.value((100 - BoardHistograms::AmplitudeMin) / BoardHistograms::AmplitudeBinWidth), 1u);
+    EXPECT_EQ(board->peaks().value(5), 1u);
 }
 
 TEST_F(HistMngrWidgetTest, RefreshTimerRunsOnlyWhileTheTabShows)
