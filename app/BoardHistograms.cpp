@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 void BoardHistograms::fill(const DeviceEvent& board, qint64 second)
 {
@@ -12,7 +13,10 @@ void BoardHistograms::fill(const DeviceEvent& board, qint64 second)
 
 void BoardHistograms::fillChannel(int channel, const ChannelFeatures& features)
 {
-    if (channel < 0)
+    // Features that are not finite come from corrupt samples and would
+    // poison the sums, or make no bin at all.
+    if (channel < 0 || channel > MaxChannel || !std::isfinite(features.baseline) || !std::isfinite(features.noise)
+        || !std::isfinite(features.amplitude))
         return;
     if (channel >= m_channels.size())
         m_channels.resize(channel + 1);
@@ -24,8 +28,11 @@ void BoardHistograms::fillChannel(int channel, const ChannelFeatures& features)
     c.noiseSquareSum += features.noise * features.noise;
     if (features.peak < 0) // a channel without samples has no pulse
         return;
-    const int bin = int(std::floor((features.amplitude - AmplitudeMin) / AmplitudeBinWidth));
-    ++c.amplitudes[std::clamp(bin, 0, AmplitudeBins - 1)];
+    // Clamped as a double: a huge amplitude would not fit an int.
+    const double bin = std::floor((features.amplitude - AmplitudeMin) / AmplitudeBinWidth);
+    quint32& count = c.amplitudes[int(std::clamp(bin, 0.0, double(AmplitudeBins - 1)))];
+    if (count != std::numeric_limits<quint32>::max()) // a full bin stays full rather than wrap to empty
+        ++count;
     const int peak = std::min(features.peak, MaxPeakIndex);
     if (peak >= m_peaks.size())
         m_peaks.resize(peak + 1);

@@ -17,6 +17,7 @@ public:
     static constexpr int AmplitudeBins = 65536 / AmplitudeBinWidth;
     static constexpr int MaxPeakIndex = 65535; // later peaks count in the last bin
     static constexpr int RateSeconds = 600;
+    static constexpr int MaxChannel = 255; // a channel number fits a byte; larger ones are ignored
 
     struct BaselineStats {
         quint64 events = 0;
@@ -28,12 +29,14 @@ public:
 
     // Channels seen, ascending.
     QVector<int> channels() const;
-    // Counts per amplitude bin of a channel; empty for a channel not seen.
+    // Counts per amplitude bin of a channel, each at most 2^32 - 1; empty for a
+    // channel not seen.
     QVector<quint32> amplitudes(int channel) const;
     static double amplitudeBinLow(int bin) { return AmplitudeMin + double(bin) * AmplitudeBinWidth; }
     BaselineStats baseline(int channel) const;
-    // Counts per peak sample index.
-    const QVector<quint32>& peaks() const { return m_peaks; }
+    // Counts per peak sample index, over all channels: 64-bit, as a few
+    // hours of 64 channels at a high rate pass 2^32 in one bin.
+    const QVector<quint64>& peaks() const { return m_peaks; }
     // Events per second for the RateSeconds seconds up to and including now,
     // oldest first.
     QVector<double> rate(qint64 nowSecond) const;
@@ -50,7 +53,7 @@ private:
     void countEvent(qint64 second);
 
     QVector<Channel> m_channels; // by channel number, grown as channels appear
-    QVector<quint32> m_peaks;
+    QVector<quint64> m_peaks;
     QVector<quint32> m_rateCounts = QVector<quint32>(RateSeconds);   // ring, by second
     QVector<qint64> m_rateStamps = QVector<qint64>(RateSeconds, -1); // the second each slot counts
 };

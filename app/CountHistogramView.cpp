@@ -26,7 +26,7 @@ void CountHistogramView::update(const BoardHistograms* board, int channel, qint6
     QVector<QwtIntervalSample> samples;
     if (board) {
         const Bins bins = m_source(*board, channel);
-        const auto occupied = [](quint32 count) { return count != 0; };
+        const auto occupied = [](quint64 count) { return count != 0; };
         const auto first = std::find_if(bins.counts.cbegin(), bins.counts.cend(), occupied);
         const auto last = std::find_if(bins.counts.crbegin(), bins.counts.crend(), occupied).base();
         for (auto it = first; it < last; ++it) {

@@ -12,7 +12,7 @@ class VellHistogram;
 class CountHistogramView : public HistogramView {
 public:
     struct Bins {
-        QVector<quint32> counts;
+        QVector<quint64> counts;
         double low = 0; // lower edge of bin 0
         double width = 1;
     };

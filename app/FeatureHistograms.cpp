@@ -6,12 +6,16 @@ bool FeatureHistograms::fill(const DeviceData& data, qint64 second)
     for (const DeviceEvent& board : data.events) {
         auto it = m_boards.find(board.serial);
         if (it == m_boards.end()) {
+            if (m_boards.size() >= MaxBoards) {
+                ++m_skipped;
+                continue;
+            }
             it = m_boards.insert(board.serial, BoardHistograms());
             newBoard = true;
         }
         it->fill(board, second);
+        ++m_histogrammed;
     }
-    m_histogrammed += quint64(data.events.size());
     return newBoard;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The histogram tab's data: one BoardHistograms per board serial seen, and the
-// counts of boards histogrammed and of boards the analyzer skipped because the
-// monitor was behind. Times are whole seconds of a clock the caller keeps.
+// counts of boards histogrammed and of boards skipped, either by the analyzer
+// because the monitor was behind or here because MaxBoards serials were seen
+// already (so that corrupt serials cannot take up memory without end). Times
+// are whole seconds of a clock the caller keeps.
 
 #include "app/BoardHistograms.h"
 
@@ -9,6 +11,8 @@
 
 class FeatureHistograms {
 public:
+    static constexpr int MaxBoards = 64;
+
     // Fills the boards of a record; returns whether a board serial was new.
     bool fill(const DeviceData& data, qint64 second);
     void addSkipped(int boards) { m_skipped += quint64(qMax(0, boards)); }

@@ -17,7 +17,8 @@ const HistogramView::Axes CountAxes{QStringLiteral("Amplitude (ADC codes)"), QSt
 
 CountHistogramView::Bins amplitudeBins(const BoardHistograms& board, int channel)
 {
-    return {board.amplitudes(channel), BoardHistograms::amplitudeBinLow(0), BoardHistograms::AmplitudeBinWidth};
+    const QVector<quint32> counts = board.amplitudes(channel);
+    return {{counts.cbegin(), counts.cend()}, BoardHistograms::amplitudeBinLow(0), BoardHistograms::AmplitudeBinWidth};
 }
 
 CountHistogramView::Bins peakBins(const BoardHistograms& board, int channel)

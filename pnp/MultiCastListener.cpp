@@ -136,6 +136,10 @@ void MultiCastListener::retire(const Interface& iface)
 
 MultiCastListener::~MultiCastListener()
 {
+    // Waiting for the threads runs the event loop: a rescan due then would
+    // start listeners that closingSingle no longer reaches.
+    rescanTimer->stop();
+    dropTimer->stop();
     emit closingSingle();
     // Messages still queued for this object must not reach receivers while
     // it is half destroyed.

@@ -10,6 +10,7 @@
 #include <qwt_plot_grid.h>
 #include <qwt_plot_layout.h>
 #include <qwt_plot_panner.h>
+#include <qwt_scale_div.h>
 
 VellPlot::VellPlot(QWidget* parent) : QwtPlot(parent)
 {
@@ -46,6 +47,19 @@ void VellPlot::initZoomer()
     panner_ = new QwtPlotPanner(canvas());
     panner_->setAxisEnabled(QwtPlot::yRight, false);
     panner_->setMouseButton(Qt::MiddleButton, Qt::NoModifier);
+    connect(panner_, &QwtPanner::panned, this, &VellPlot::holdPannedView);
+}
+
+// A pan from the zoom base becomes a zoom level of its own: the view stays
+// where the user put it instead of following the data, and stepping out
+// returns to the base.
+void VellPlot::holdPannedView()
+{
+    if (!zoomer_ || zoomer_->zoomRectIndex() != 0)
+        return;
+    const QwtScaleDiv& x = axisScaleDiv(zoomer_->xAxis());
+    const QwtScaleDiv& y = axisScaleDiv(zoomer_->yAxis());
+    zoomer_->zoom(QRectF(x.lowerBound(), y.lowerBound(), x.range(), y.range()).normalized());
 }
 
 void VellPlot::setZoomer(QwtPlotZoomer* zoomer)

@@ -33,8 +33,9 @@ public:
 
     void setLegendEnabled(bool on);
 
-    // While the user is not zoomed in, the axes follow the data and the new
-    // scales become the zoom base; zooming leaves explicit scales behind.
+    // While the user is not zoomed in (nor panned), the axes follow the data
+    // and the new scales become the zoom base; zooming leaves explicit scales
+    // behind.
     // Returns whether it replotted (it does when it follows the data).
     bool followDataUnlessZoomed();
 
@@ -53,6 +54,7 @@ protected:
 
 private:
     void initGrid();
+    void holdPannedView();
     void syncLegendCheck(const QVariant& itemInfo);
 
     QwtPlotGrid* grid_ = nullptr;

@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 #include <numeric>
 #include <qwt_plot_histogram.h>
 #include <qwt_plot_item.h>
@@ -43,6 +44,20 @@ void feed(HistMngrWidget& widget, int events = Events)
     analyzer.dataAccuired(stream);
 }
 
+// One record of a board per serial, each with the given channels.
+DeviceData record(const QVector<quint32>& serials, const QVector<int>& channels, const ChannelFeatures& features = {})
+{
+    DeviceData data;
+    for (quint32 serial : serials) {
+        DeviceEvent board;
+        board.serial = serial;
+        for (int ch : channels)
+            board.channels[ch].features = features;
+        data.events.append(board);
+    }
+    return data;
+}
+
 class HistMngrWidgetTest : public ::testing::Test {
 protected:
     HistMngrWidgetTest()
@@ -59,7 +74,11 @@ protected:
     }
     VellPlot* plot() const { return child<VellPlot>("qwtPlotHists"); }
     void select(const char* type) { child<QComboBox>("comboBoxType")->setCurrentText(type); }
-    QString counts() const { return child<QLabel>("labelCounts")->text(); }
+    QString counts()
+    {
+        QMetaObject::invokeMethod(&widget, "refreshCurrentPlot", Q_ARG(bool, true));
+        return child<QLabel>("labelCounts")->text();
+    }
 
     // Visible items that hold data (an empty item has negative bounds).
     int filledItems() const
@@ -125,7 +144,6 @@ TEST_F(HistMngrWidgetTest, FillingCountsBoardChoiceAndReset)
     EXPECT_EQ(boards->itemText(0), "2001");
     EXPECT_EQ(boards->itemText(1), "2002");
     widget.boardsSkipped(7);
-    QMetaObject::invokeMethod(&widget, "refreshCurrentPlot", Q_ARG(bool, true));
     EXPECT_EQ(counts(), QString("Boards histogrammed: %1\nBoards skipped: 7").arg(2 * Events));
 
     // Every event fills one amplitude entry of channel 3 of the chosen board.
@@ -152,6 +170,44 @@ TEST_F(HistMngrWidgetTest, FillingCountsBoardChoiceAndReset)
     EXPECT_EQ(filledItems(), 0);
     feed(widget, 1); // the boards come back with the next records
     EXPECT_EQ(boards->count(), 2);
+}
+
+// Whatever serials and channel numbers arrive, memory stays bounded.
+TEST_F(HistMngrWidgetTest, BoardsAndChannelsBeyondTheLimitsAreLeftOut)
+{
+    QVector<quint32> serials(FeatureHistograms::MaxBoards + 6);
+    std::iota(serials.begin(), serials.end(), 1u);
+    widget.dataUpdated(record(serials, {0, BoardHistograms::MaxChannel, BoardHistograms::MaxChannel + 1}));
+    widget.dataUpdated(record({1, 1000}, {0})); // a board seen is still filled
+    EXPECT_EQ(child<QComboBox>("comboBoxBoard")->count(), FeatureHistograms::MaxBoards);
+    EXPECT_EQ(counts(), QString("Boards histogrammed: %1\nBoards skipped: 7").arg(FeatureHistograms::MaxBoards + 1));
+    EXPECT_EQ(widget.histograms().board(1000), nullptr);
+    EXPECT_EQ(widget.histograms().board(1)->channels(), (QVector<int>{0, BoardHistograms::MaxChannel}));
+    EXPECT_EQ(widget.histograms().board(1)->baseline(0).events, 2u);
+}
+
+// Features that are not finite leave the channel's histograms as they were.
+TEST_F(HistMngrWidgetTest, NonFiniteFeaturesAreLeftOut)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const ChannelFeatures features[] = {
+        // baseline, noise, amplitude, integral, peak
+        {nan, 2, 100, 0, 5}, {-inf, 2, 100, 0, 5}, {10, nan, 100, 0, 5}, {10, inf, 100, 0, 5},
+        {10, 2, nan, 0, 5},  {10, 2, -inf, 0, 5},  {10, 2, 100, 0, 5}, // the one taken
+    };
+    for (const ChannelFeatures& f : features)
+        widget.dataUpdated(record({1}, {0}, f));
+    const BoardHistograms* board = widget.histograms().board(1);
+    ASSERT_NE(board, nullptr);
+    const BoardHistograms::BaselineStats stats = board->baseline(0);
+    EXPECT_EQ(stats.events, 1u);
+    EXPECT_EQ(stats.mean, 10);
+    EXPECT_EQ(stats.rms, 2);
+    const QVector<quint32> amplitudes = board->amplitudes(0);
+    EXPECT_EQ(std::accumulate(amplitudes.cbegin(), amplitudes.cend(), 0u), 1u);
+    EXPECT_EQ(amplitudes.value((100 - BoardHistograms::AmplitudeMin) / BoardHistograms::AmplitudeBinWidth), 1u);
+    EXPECT_EQ(board->peaks().value(5), 1u);
 }
 
 TEST_F(HistMngrWidgetTest, RefreshTimerRunsOnlyWhileTheTabShows)

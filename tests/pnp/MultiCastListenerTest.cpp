@@ -148,3 +148,28 @@ TEST(MultiCastListenerOwnNetwork, LateInterfaceIsJoinedAndAGoneOneLetGo)
     ASSERT_EVENTUALLY_EQ(threadNames(listener), (QStringList{"multicast v0", "multicast v1"}), 15000);
     ASSERT_EVENTUALLY_EQ(threadsNamed("multicast"), 2, 5000);
 }
+
+// A rescan falls due while the threads are waited for, with an interface new
+// since the last one: it must start no listener that would outlive shutdown.
+TEST(MultiCastListenerOwnNetwork, RescanDueAtDestructionStartsNothing)
+{
+    REQUIRE_OWN_NAMESPACE();
+    MessageLog capture;
+    auto listener = std::make_unique<MultiCastListener>(group, testPort);
+    QTest::qSleep(MultiCastListener::RescanMs + 100); // no event loop: the rescan stays due
+    ASSERT_TRUE(ip({"link", "add", "v4", "type", "veth", "peer", "name", "v5"}));
+    ASSERT_TRUE(ip({"link", "set", "v4", "up"}) && ip({"link", "set", "v5", "up"}));
+    const auto running = [] {
+        return QNetworkInterface::interfaceFromName("v4").flags() & QNetworkInterface::IsRunning;
+    };
+    for (int i = 0; i < 500 && !running(); ++i) // the carrier comes a moment after
+        QTest::qSleep(10);
+    ASSERT_TRUE(running());
+    QElapsedTimer clock;
+    clock.start();
+    listener.reset();
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(threadsNamedComeTo("multicast", 0));
+    EXPECT_TRUE(capture.warnings().isEmpty()) << qPrintable(capture.warnings().join('\n'));
+    ip({"link", "del", "v4"});
+}

@@ -158,7 +158,7 @@ public:
     using VellZoomer::VellZoomer;
 };
 
-TEST_F(ShownPlot, LeftDragZoomsRightClickStepsOutCtrlRightClickReturnsToBaseMiddleDragPansReadOutShowsXY)
+TEST_F(ShownPlot, LeftDragZoomsRightClickStepsOutCtrlRightClickReturnsToBaseMiddleDragPansAndHoldsReadOutShowsXY)
 {
     zoomIn();
     EXPECT_LT(plot.scales().width(), base.width());
@@ -174,6 +174,14 @@ TEST_F(ShownPlot, LeftDragZoomsRightClickStepsOutCtrlRightClickReturnsToBaseMidd
     EXPECT_GT(plot.scales().left(), base.left());
     EXPECT_GT(plot.scales().top(), base.top());
     EXPECT_NEAR(plot.scales().width(), base.width(), 1e-9);
+    // A pan holds the view against new data until stepped out of.
+    const QRectF panned = plot.scales();
+    plot.setData(ramps({0}, 1000.0));
+    EXPECT_EQ(plot.scales(), panned);
+    rightClick();
+    EXPECT_EQ(plot.scales(), base);
+    plot.setData(ramps({0}, 1000.0));
+    EXPECT_GE(plot.scales().top(), 900.0);
 
     const QwtText text = ReadOut(canvas).trackerTextF(QPointF(12.0, -3.5));
     EXPECT_EQ(text.text(), "12.000000, -3.500000");
