@@ -113,8 +113,9 @@ TEST(StreamSplit, EveryIntactEventAtEverySplit)
             inTwo.feed(s.bytes.left(size));
             inTwo.feed(s.bytes.mid(size));
             expectEveryIntactEvent(inTwo, s);
-            if (clean)
+            if (clean) {
                 ASSERT_TRUE(inBlocks.logs.isEmpty() && inTwo.logs.isEmpty());
+            }
             if (::testing::Test::HasFatalFailure())
                 return;
         }
