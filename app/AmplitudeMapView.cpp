@@ -1,32 +1,59 @@
 #include "app/AmplitudeMapView.h"
 
 #include "app/BoardHistograms.h"
-#include "app/LogCountColorMap.h"
+#include "app/CellImageItem.h"
 #include "vell/VellPlot.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
-#include <qwt_matrix_raster_data.h>
-#include <qwt_plot_spectrogram.h>
 #include <qwt_scale_engine.h>
 #include <qwt_scale_widget.h>
 
 namespace {
 
-// The first and one past the last amplitude bin that any channel fills.
+// Counts are searched a block at a time, which memcmp compares with zeros
+// many counts per instruction, where a search stops at each count.
+constexpr int Block = 64;
+
+bool anyCounts(const quint32* block)
+{
+    static const quint32 zeros[Block] = {};
+    return std::memcmp(block, zeros, sizeof zeros) != 0;
+}
+
+// The first non-zero count in [from, to), or to.
+int firstCount(const quint32* counts, int from, int to)
+{
+    while (from + Block <= to && !anyCounts(counts + from))
+        from += Block;
+    while (from < to && counts[from] == 0)
+        ++from;
+    return from;
+}
+
+// One past the last non-zero count in [from, to), or from.
+int endOfCounts(const quint32* counts, int from, int to)
+{
+    while (to - Block >= from && !anyCounts(counts + to - Block))
+        to -= Block;
+    while (to > from && counts[to - 1] == 0)
+        --to;
+    return to;
+}
+
+// The first and one past the last amplitude bin that any channel fills; each
+// channel is searched only outside the range found so far.
 std::pair<int, int> occupiedBins(const BoardHistograms& board, const QVector<int>& channels)
 {
     int first = BoardHistograms::AmplitudeBins;
     int end = 0;
-    const auto occupied = [](quint32 count) { return count != 0; };
     for (int ch : channels) {
         const QVector<quint32> counts = board.amplitudes(ch);
-        const auto low = std::find_if(counts.cbegin(), counts.cend(), occupied);
-        if (low == counts.cend())
-            continue;
-        const auto high = std::find_if(counts.crbegin(), counts.crend(), occupied).base();
-        first = std::min(first, int(low - counts.cbegin()));
-        end = std::max(end, int(high - counts.cbegin()));
+        if (counts.size() != BoardHistograms::AmplitudeBins)
+            continue; // not seen
+        first = firstCount(counts.constData(), 0, first);
+        end = endOfCounts(counts.constData(), end, counts.size());
     }
     return {first, end};
 }
@@ -36,17 +63,8 @@ std::pair<int, int> occupiedBins(const BoardHistograms& board, const QVector<int
 AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
     : HistogramView(plot, QStringLiteral("Amplitude vs channel"),
                     {QStringLiteral("Channel"), QStringLiteral("Amplitude (ADC codes)")})
-    , m_map(new QwtPlotSpectrogram(QStringLiteral("Amplitude vs channel")))
+    , m_map(new CellImageItem(QStringLiteral("Amplitude vs channel")))
 {
-    m_map->setColorMap(LogCountColorMap::linearColors());
-    m_map->setRenderThreadCount(1); // the GUI thread only; the map is small
-    // Cells are coloured once each and the painter scales the small image,
-    // instead of one colour lookup per screen pixel.
-    m_map->setPaintAttribute(QwtPlotRasterItem::PaintInDeviceResolution, false);
-    // The canvas keeps no pixmap of its own, so repaints between refreshes
-    // (the zoomer's read-out moving over it) reuse the coloured cells.
-    m_map->setCachePolicy(QwtPlotRasterItem::PaintCache);
-    m_map->setData(new QwtMatrixRasterData);
     m_map->setVisible(false);
     m_map->attach(plot);
 }
@@ -68,53 +86,59 @@ void AmplitudeMapView::setShown(bool shown)
     }
 }
 
-// Fills the map with the board's occupied amplitude range, bins merged to at
-// most MaxRows rows; returns the largest count (0 for an empty board).
-double AmplitudeMapView::fillMatrix(const BoardHistograms& board, QwtMatrixRasterData* data)
+// The board's occupied amplitude range, bins merged to at most MaxRows rows;
+// no cells for an empty board.
+AmplitudeMapView::Cells AmplitudeMapView::countCells(const BoardHistograms& board)
 {
     const QVector<int> channels = board.channels();
     const auto [first, end] = occupiedBins(board, channels);
     if (first >= end)
-        return 0;
-    const int columns = channels.last() + 1;
+        return {};
+    Cells cells;
+    cells.columns = channels.last() + 1;
     const int merge = (end - first + MaxRows - 1) / MaxRows; // bins per row
     const int rows = (end - first + merge - 1) / merge;
-    QVector<double> values(rows * columns, 0.0);
+    cells.counts.fill(0.0, rows * cells.columns);
+    double* top = cells.counts.data(); // the top row's first cell
     for (int ch : channels) {
         const QVector<quint32> counts = board.amplitudes(ch);
         for (int row = 0; row < rows; ++row) {
             const int low = first + row * merge;
-            values[row * columns + ch] =
-                std::accumulate(counts.cbegin() + low, counts.cbegin() + std::min(end, low + merge), 0.0);
+            const auto sum = double(
+                std::accumulate(counts.cbegin() + low, counts.cbegin() + std::min(end, low + merge), quint64(0)));
+            top[(rows - 1 - row) * cells.columns + ch] = sum;
+            cells.maxCount = std::max(cells.maxCount, sum);
         }
     }
-    const double maxCount = *std::max_element(values.cbegin(), values.cend());
-    for (double& value : values)
-        value = LogCountColorMap::scaled(value);
-    data->setValueMatrix(values, columns);
-    data->setInterval(Qt::XAxis, QwtInterval(-0.5, columns - 0.5));
     const double width = double(merge) * BoardHistograms::AmplitudeBinWidth;
-    const double low = BoardHistograms::amplitudeBinLow(first);
-    data->setInterval(Qt::YAxis, QwtInterval(low, low + rows * width));
-    return maxCount;
+    cells.area = QRectF(-0.5, BoardHistograms::amplitudeBinLow(first), cells.columns, rows * width);
+    return cells;
 }
 
 void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 nowSecond)
 {
     Q_UNUSED(channel)
     Q_UNUSED(nowSecond)
-    auto* data = new QwtMatrixRasterData;
-    const double maxCount = board ? fillMatrix(*board, data) : 0;
-    data->setInterval(Qt::ZAxis, QwtInterval(0, LogCountColorMap::scaled(std::max(1.0, maxCount))));
-    m_map->setData(data);
-    m_filled = maxCount > 0; // an empty map is hidden rather than drawn pixel by pixel
+    const Cells cells = board ? countCells(*board) : Cells();
+    // Cells and bar are coloured against the same rounded count.
+    const double barMax = LogCountColorMap::barMaximum(cells.maxCount);
+    m_filled = cells.maxCount > 0;
+    m_map->setCells(m_filled ? colored(cells, barMax) : QImage(), cells.area);
     m_map->setVisible(m_shown && m_filled);
     if (m_shown)
-        showColorBar(std::max(1.0, maxCount));
+        showColorBar(barMax);
+}
+
+// One pixel per cell, in rows of 32-bit pixels without padding.
+QImage AmplitudeMapView::colored(const Cells& cells, double maxCount) const
+{
+    QImage image(cells.columns, cells.counts.size() / cells.columns, QImage::Format_RGB32);
+    m_cellColors.colorCells(cells.counts, maxCount, reinterpret_cast<QRgb*>(image.bits()));
+    return image;
 }
 
 // Changing the bar's range lays out and redraws the whole plot, so it is
-// left alone while the largest count stays the same.
+// left alone while the rounded largest count stays the same.
 void AmplitudeMapView::showColorBar(double maxCount)
 {
     if (maxCount == m_barMax)

@@ -5,10 +5,13 @@
 // MaxRows rows over the occupied range.
 
 #include "app/HistogramView.h"
+#include "app/LogCountColorMap.h"
 
-class LogCountColorMap;
-class QwtMatrixRasterData;
-class QwtPlotSpectrogram;
+#include <QImage>
+#include <QRectF>
+#include <QVector>
+
+class CellImageItem;
 
 class AmplitudeMapView : public HistogramView {
 public:
@@ -23,10 +26,20 @@ protected:
     void setItemsVisible(bool visible) override;
 
 private:
-    static double fillMatrix(const BoardHistograms& board, QwtMatrixRasterData* data);
+    // The counts of the map's cells, top row first, and where they lie.
+    struct Cells {
+        QVector<double> counts;
+        int columns = 0;
+        QRectF area;
+        double maxCount = 0;
+    };
+
+    static Cells countCells(const BoardHistograms& board);
+    QImage colored(const Cells& cells, double maxCount) const;
     void showColorBar(double maxCount);
 
-    QwtPlotSpectrogram* m_map;
+    CellImageItem* m_map;
+    LogCountColorMap m_cellColors;
     bool m_shown = false;
     bool m_filled = false;
     LogCountColorMap* m_barColors = nullptr; // the colour bar's map while shown
