@@ -132,6 +132,8 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
 // One pixel per cell, in rows of 32-bit pixels without padding.
 QImage AmplitudeMapView::colored(const Cells& cells, double maxCount) const
 {
+    if (cells.columns <= 0)
+        return {};
     QImage image(cells.columns, cells.counts.size() / cells.columns, QImage::Format_RGB32);
     m_cellColors.colorCells(cells.counts, maxCount, reinterpret_cast<QRgb*>(image.bits()));
     return image;

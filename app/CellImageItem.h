@@ -25,7 +25,10 @@ private:
     // Where the cells go on the paint device: edges of the first and the
     // last cell in each direction, and the whole pixels drawn.
     struct Placement {
-        double left, right, top, bottom;
+        double left = 0;
+        double right = 0;
+        double top = 0;
+        double bottom = 0;
         QRect pixels;
         bool operator==(const Placement& o) const
         {

@@ -42,7 +42,7 @@ void LogCountColorMap::colorCells(const QVector<double>& counts, double maxCount
     const double toIndex = (m_table.size() - 1) / scaled(maxCount);
     const int last = m_table.size() - 1;
     for (const double count : counts)
-        *colors++ = count > 0 ? m_table[std::min(last, int(scaled(count) * toIndex + 0.5))] : m_table[0];
+        *colors++ = count > 0 ? m_table[std::min(last, int(std::lround(scaled(count) * toIndex)))] : m_table[0];
 }
 
 QRgb LogCountColorMap::rgb(const QwtInterval& interval, double value) const

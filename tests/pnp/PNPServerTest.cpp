@@ -6,6 +6,7 @@
 #include "tests/MessageLog.h"
 #include "tests/pnp/PnpTestSupport.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QUdpSocket>
@@ -259,7 +260,7 @@ QList<QByteArray> floodDatagrams()
     QList<QByteArray> datagrams;
     QByteArray random(512, Qt::Uninitialized);
     for (char& c : random)
-        c = char(qrand());
+        c = char(QRandomGenerator::global()->generate());
     datagrams << random << "<?xml version=\"1.0\"?><rss><channel><title>news</title></channel></rss>"
               << "<" + QByteArray(65000, 'x') << "<!DOCTYPE pnp_message>\n<program uuid=\"{}\" seq=\"1\"/>"
               << messageBytes(ProgramAnnouncement, program("Unwanted"))
@@ -352,8 +353,9 @@ TEST(PNPServerFlood, GuiAnswersMemoryStaysBoundedAndTheNextAnnouncementIsFound)
                 "worst GUI ping %lld ms; announcement found %lld ms after; %d log lines\n",
                 (long long)sent.load(), floodMs, (long long)sent.load() * 1000 / floodMs, (long long)idleKb,
                 (long long)(peakKb - idleKb), (long long)worstPingMs.load(), (long long)foundMs, lines);
-    if (memoryMeasurable)
+    if (memoryMeasurable) {
         EXPECT_LT(peakKb - idleKb, 50 * 1024);
+    }
     EXPECT_LT(worstPingMs, 300 * slowdown) << "100 ms, with slack for a busy machine";
     // Ten datagrams' lines and two summaries a second.
     EXPECT_LT(lines, (floodMs / 1000 + 3) * 40);
