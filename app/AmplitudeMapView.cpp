@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <qwt_matrix_raster_data.h>
 #include <qwt_scale_engine.h>
 #include <qwt_scale_widget.h>
 
@@ -65,6 +66,7 @@ AmplitudeMapView::AmplitudeMapView(VellPlot* plot)
                     {QStringLiteral("Channel"), QStringLiteral("Amplitude (ADC codes)")})
     , m_map(new CellImageItem(QStringLiteral("Amplitude vs channel")))
 {
+    m_map->setColorMap(new LogCountColorMap);
     m_map->setVisible(false);
     m_map->attach(plot);
 }
@@ -124,6 +126,7 @@ void AmplitudeMapView::update(const BoardHistograms* board, int channel, qint64 
     const double barMax = LogCountColorMap::barMaximum(cells.maxCount);
     m_filled = cells.maxCount > 0;
     m_map->setCells(m_filled ? colored(cells, barMax) : QImage(), cells.area);
+    m_map->setData(rasterData(cells, barMax));
     m_map->setVisible(m_shown && m_filled);
     if (m_shown)
         showColorBar(barMax);
@@ -137,6 +140,25 @@ QImage AmplitudeMapView::colored(const Cells& cells, double maxCount) const
     QImage image(cells.columns, cells.counts.size() / cells.columns, QImage::Format_RGB32);
     m_cellColors.colorCells(cells.counts, maxCount, reinterpret_cast<QRgb*>(image.bits()));
     return image;
+}
+
+// The counts as the spectrogram's values, for reading them off the item:
+// bottom row first, as QwtMatrixRasterData indexes them.
+QwtRasterData* AmplitudeMapView::rasterData(const Cells& cells, double maxCount)
+{
+    auto* data = new QwtMatrixRasterData;
+    if (cells.columns <= 0)
+        return data;
+    const int rows = cells.counts.size() / cells.columns;
+    QVector<double> bottomFirst;
+    bottomFirst.reserve(cells.counts.size());
+    for (int row = rows - 1; row >= 0; --row)
+        bottomFirst.append(cells.counts.mid(row * cells.columns, cells.columns));
+    data->setValueMatrix(bottomFirst, cells.columns);
+    data->setInterval(Qt::XAxis, QwtInterval(cells.area.left(), cells.area.right()));
+    data->setInterval(Qt::YAxis, QwtInterval(cells.area.top(), cells.area.bottom()));
+    data->setInterval(Qt::ZAxis, QwtInterval(0, maxCount));
+    return data;
 }
 
 // Changing the bar's range lays out and redraws the whole plot, so it is

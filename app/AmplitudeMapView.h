@@ -12,6 +12,7 @@
 #include <QVector>
 
 class CellImageItem;
+class QwtRasterData;
 
 class AmplitudeMapView : public HistogramView {
 public:
@@ -36,6 +37,7 @@ private:
 
     static Cells countCells(const BoardHistograms& board);
     QImage colored(const Cells& cells, double maxCount) const;
+    static QwtRasterData* rasterData(const Cells& cells, double maxCount);
     void showColorBar(double maxCount);
 
     CellImageItem* m_map;

@@ -44,12 +44,7 @@ std::vector<Run> runs(double from, double to, int cells, int first, int count)
 
 } // namespace
 
-CellImageItem::CellImageItem(const QString& title) : QwtPlotItem(QwtText(title))
-{
-    setItemAttribute(QwtPlotItem::AutoScale, true);
-    setItemAttribute(QwtPlotItem::Legend, false);
-    setZ(8.0); // under the grid, as raster items are
-}
+CellImageItem::CellImageItem(const QString& title) : QwtPlotSpectrogram(title) {}
 
 void CellImageItem::setCells(const QImage& cells, const QRectF& area)
 {
@@ -61,7 +56,7 @@ void CellImageItem::setCells(const QImage& cells, const QRectF& area)
 
 QRectF CellImageItem::boundingRect() const
 {
-    return m_cells.isNull() ? QwtPlotItem::boundingRect() : m_area;
+    return m_cells.isNull() ? QRectF(1.0, 1.0, -2.0, -2.0) : m_area; // Qwt's "no extent"
 }
 
 CellImageItem::Placement CellImageItem::place(const QwtScaleMap& xMap, const QwtScaleMap& yMap,

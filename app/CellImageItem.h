@@ -1,15 +1,17 @@
 #pragma once
-// A plot item that draws a small image, one pixel per cell, stretched over a
-// rectangle of plot coordinates. On a raster device it stretches the image
+// A spectrogram that draws its cells from a small image, one pixel per cell,
+// stretched over a rectangle of plot coordinates, instead of asking its
+// raster data for every pixel: the data and colour map stay for whoever reads
+// values off the item. On a raster device it stretches the image
 // itself, each cell a run of whole pixels copied or filled at once, and keeps
 // the result until the cells, the scales or the canvas change, so repaints
 // between new cells (the zoomer's read-out moving over the canvas) only copy it.
 
 #include <QImage>
 #include <QRectF>
-#include <qwt_plot_item.h>
+#include <qwt_plot_spectrogram.h>
 
-class CellImageItem : public QwtPlotItem {
+class CellImageItem : public QwtPlotSpectrogram {
 public:
     explicit CellImageItem(const QString& title);
 

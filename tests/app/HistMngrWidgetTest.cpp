@@ -18,8 +18,10 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <numeric>
+#include <qwt_matrix_raster_data.h>
 #include <qwt_plot_histogram.h>
 #include <qwt_plot_item.h>
+#include <qwt_plot_spectrogram.h>
 #include <qwt_plot_zoomer.h>
 
 namespace {
@@ -127,6 +129,15 @@ TEST_F(HistMngrWidgetTest, EachTypeWithItsTitlesDrawsTheDecodedBoards)
     select("Amplitude vs channel");
     EXPECT_TRUE(plot()->axisEnabled(QwtPlot::yRight));
     EXPECT_EQ(plot()->axisTitle(QwtPlot::yRight).text(), "Events");
+    // The map is a spectrogram whose values are the counts, against the bar's range.
+    counts();
+    const QwtPlotItemList maps = plot()->itemList(QwtPlotItem::Rtti_PlotSpectrogram);
+    ASSERT_EQ(maps.size(), 1);
+    const auto* values = dynamic_cast<const QwtMatrixRasterData*>(static_cast<QwtPlotSpectrogram*>(maps[0])->data());
+    ASSERT_NE(values, nullptr);
+    const QVector<double> matrix = values->valueMatrix();
+    EXPECT_GT(std::accumulate(matrix.cbegin(), matrix.cend(), 0.0), 0);
+    EXPECT_EQ(values->interval(Qt::ZAxis).maxValue(), plot()->axisScaleDiv(QwtPlot::yRight).upperBound());
     select("Event rate");
     EXPECT_FALSE(plot()->axisEnabled(QwtPlot::yRight));
     // Zoomed in on one type, the next one starts unzoomed.
