@@ -299,19 +299,25 @@ void MainWindow::on_actionDraw_relative_to_baseline_triggered(bool checked)
 void MainWindow::on_actionSet_source_file_triggered()
 {
     dropSourceProgram();
-    waitForTcpClient();
-    fileReaderDialog->show();
+    afterTcpClient([this] { fileReaderDialog->show(); });
 }
 
-// Returns once the TCP client has handled every signal sent to it so far;
-// after a null endpoint its connection is closed then, and every block it
-// read is already on its way to the analyzer, ahead of any file record.
-// This takes at most one connect attempt's wait.
-void MainWindow::waitForTcpClient()
+// Runs `then` in this thread once the TCP client has handled every signal
+// sent to it so far: after a null endpoint its connection is closed then, and
+// every block it read is already on its way to the analyzer, ahead of any file
+// record. The client may be inside a connect attempt's wait, so this waits
+// through a round trip of queued calls rather than blocking the window.
+void MainWindow::afterTcpClient(std::function<void()> then)
 {
-    if (tcpThread->isRunning())
-        QMetaObject::invokeMethod(
-            tcpClient, [] {}, Qt::BlockingQueuedConnection);
+    if (!tcpThread->isRunning()) {
+        then();
+        return;
+    }
+    // The window outlives the client's thread: it stops that thread before
+    // it is destroyed, so the reply can only be dropped, never misdelivered.
+    QMetaObject::invokeMethod(tcpClient, [this, then = std::move(then)] {
+        QMetaObject::invokeMethod(this, then, Qt::QueuedConnection);
+    });
 }
 
 QString MainWindow::aboutText(const QString& revision)

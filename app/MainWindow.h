@@ -107,7 +107,7 @@ private:
     void restoreWindowSettings();
     void saveWindowSettings();
     void stopWorkerThreads();
-    void waitForTcpClient();
+    void afterTcpClient(std::function<void()> then);
     static bool waitForThread(QThread* thread, int timeoutMs, const QElapsedTimer& budget);
 
     void addBoardsToSelector(const EventData& event);

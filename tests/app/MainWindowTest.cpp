@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QThread>
@@ -301,6 +302,34 @@ TEST_F(MainWindowFixture, OnlyUsableProgramsAreOfferedTheSourceIsNotTakenTwiceAn
     EXPECT_EQ(logs.mid(2), QStringList({"[MW] change interface from 127.0.0.1:5002 to :0",
                                         "[MW] change interface from :0 to 127.0.0.1:5002"}));
     EXPECT_EQ(sourceText(), "Nimbus #1 (data flow:0)");
+}
+
+// The client may be inside a connect attempt's wait when a file is chosen:
+// the window goes on, and the playback dialog opens once the client is done.
+TEST_F(MainWindowFixture, SetSourceFileWaitsForTheClientWithoutBlockingTheWindow)
+{
+    openWindow();
+    auto* tcpThread = part<QThread>("TcpClient thread");
+    ASSERT_NE(tcpThread, nullptr);
+    auto* busy = new QObject;
+    busy->moveToThread(tcpThread);
+    QSemaphore done;
+    std::atomic<bool> entered{false};
+    QMetaObject::invokeMethod(busy, [&] {
+        entered = true;
+        done.tryAcquire(1, TimeoutMs); // bounded: a window that blocks fails below instead of hanging
+    });
+    ASSERT_EVENTUALLY(entered.load(), TimeoutMs);
+
+    QElapsedTimer clock;
+    clock.start();
+    action("actionSet_source_file")->trigger();
+    EXPECT_LT(clock.elapsed(), TimeoutMs / 2);
+    QTest::qWait(50);
+    EXPECT_FALSE(dialog->isVisible());
+    done.release();
+    ASSERT_EVENTUALLY(dialog->isVisible(), TimeoutMs);
+    busy->deleteLater();
 }
 
 TEST_F(MainWindowFixture, ShutdownWithAStuckWorkerEndsWithinTheSharedBudget)
