@@ -315,9 +315,8 @@ void MainWindow::afterTcpClient(std::function<void()> then)
     }
     // The window outlives the client's thread: it stops that thread before
     // it is destroyed, so the reply can only be dropped, never misdelivered.
-    QMetaObject::invokeMethod(tcpClient, [this, then = std::move(then)] {
-        QMetaObject::invokeMethod(this, then, Qt::QueuedConnection);
-    });
+    QMetaObject::invokeMethod(
+        tcpClient, [this, then = std::move(then)] { QMetaObject::invokeMethod(this, then, Qt::QueuedConnection); });
 }
 
 QString MainWindow::aboutText(const QString& revision)
