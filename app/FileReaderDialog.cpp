@@ -141,6 +141,11 @@ void FileReaderDialog::on_pushButtonForward_toggled(bool checked)
         startPlayback(true);
 }
 
+void FileReaderDialog::stopPlayback()
+{
+    ui->pushButtonStop->setChecked(true);
+}
+
 void FileReaderDialog::playback()
 {
     QSpinBox* box = ui->spinBoxCurEvent;

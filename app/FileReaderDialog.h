@@ -35,6 +35,8 @@ public slots:
     // Connected to the file reader's signals of the same names.
     void fileMapUpdated(qint64 fileSize, QString lastModify, quint32 recordsSize, double decodedPart);
     void eventRead(quint32 evNum, quint32 evSize);
+    // Stops playing, as the Stop button does: a live source took over.
+    void stopPlayback();
 
 private slots:
     void on_pushButtonSetFile_clicked();

@@ -336,6 +336,10 @@ void MainWindow::fileNameUpdated(QString dir)
 {
     settings.lastFile = dir;
     settings.saveSettings();
+    // A file chosen while a program is the source (the dialog stayed open
+    // after a connect): the file plays alone, as after Set source file.
+    if (!currentProgram.type.isEmpty())
+        dropSourceProgram();
     fromFile = true;
     emit dataSourceUpdated(true);
 }
@@ -510,6 +514,7 @@ void MainWindow::tcpConnected(bool connected)
     sourceLabel->setStyleSheet(QString("QLabel { color : %1; }").arg(connected ? "darkGreen" : "red"));
     if (!connected)
         return;
+    fileReaderDialog->stopPlayback(); // live data alone from now on
     fromFile = false;
     emit dataSourceUpdated(false);
 }
@@ -543,27 +548,16 @@ QString MainWindow::programDisplayName(const ProgramDescription& program)
 
 QVector<ProgramDescription> MainWindow::availablePrograms() const
 {
-    QVector<ProgramDescription> available;
-    for (const ProgramDescription& program : programs) {
-        if (isChoosable(program))
-            available << program;
-    }
-    return available;
+    return programs.choosable();
 }
 
 void MainWindow::gotProgramDescription(ProgramDescription newDescr)
 {
     if (newDescr.type != programTypeName(NimbusProgram) && newDescr.type != programTypeName(QolProgram))
         return;
-    auto known = std::find_if(programs.begin(), programs.end(), [&](const ProgramDescription& program) {
-        return program.type == newDescr.type && program.index == newDescr.index;
-    });
-    if (known != programs.end())
-        *known = newDescr;
-    else
-        programs << newDescr;
+    programs.update(newDescr);
     updateInterface(newDescr);
-    ui->actionConnect_to_data_source->setEnabled(!availablePrograms().isEmpty());
+    ui->actionConnect_to_data_source->setEnabled(programs.anyChoosable());
 }
 
 // Follows the endpoint of the source program as it announces itself. An
@@ -612,6 +606,7 @@ bool MainWindow::takeChosenProgram(const ProgramDescription& chosen)
         settings.saveSettings();
     }
     updateInterface(chosen);
+    updateSourceLabel(); // also when the new program serves the old endpoint
     saveWindowSettings();
     return true;
 }
@@ -625,7 +620,12 @@ void MainWindow::on_actionConnect_to_data_source_triggered()
     }
     AddPnpDialog dialog(available, this);
     while (dialog.exec() == QDialog::Accepted) {
-        if (takeChosenProgram(dialog.selectedProgram()))
+        // The dialog lists the programs as they were when it opened; one may
+        // have moved since.
+        ProgramDescription chosen = dialog.selectedProgram();
+        if (const ProgramDescription* latest = programs.find(chosen.type, chosen.index))
+            chosen = *latest;
+        if (takeChosenProgram(chosen))
             return;
     }
 }

@@ -7,6 +7,7 @@
 // waveform tab. Destroying it stops the worker threads in order within one
 // shared time budget.
 
+#include "app/DiscoveredPrograms.h"
 #include "app/ViewerSettings.h"
 #include "datapath/EventData.h"
 #include "pnp/ProgramDescription.h"
@@ -152,7 +153,7 @@ private:
     // Start of the last draw; steady-clock based, so it survives midnight.
     QElapsedTimer lastDrawTime;
     // Discovered programs of the accepted types, one per (type, index).
-    QVector<ProgramDescription> programs;
+    DiscoveredPrograms programs{&MainWindow::isChoosable};
     // Only name, type and index are used; empty type or index: none chosen.
     ProgramDescription currentProgram;
     ProgramInterface currentInterface;

@@ -27,7 +27,9 @@
 #include <qwt_plot_curve.h>
 
 #include <atomic>
+#include <functional>
 #include <numeric>
+#include <utility>
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -136,6 +138,10 @@ TEST_F(MainWindowTest, ChosenFileIsDecodedDrawnRelativeToBaselinesPlayedAndClose
     ASSERT_EVENTUALLY(dialog->findChild<QPushButton*>("pushButtonStop")->isChecked(), TimeoutMs);
     ASSERT_EVENTUALLY_EQ(eventText(), QString("Ev:%1").arg(Events), TimeoutMs);
     EXPECT_EQ(curveValues(plot->curve(0)), rawSamples(Events - 1, SecondSerial, 0));
+    // A source program that connects while the file plays stops the playback.
+    dialog->findChild<QPushButton*>("pushButtonBackward")->click();
+    callSlot("tcpConnected", "bool", true);
+    EXPECT_TRUE(dialog->findChild<QPushButton*>("pushButtonStop")->isChecked());
 
     // Closing, outside the event loop as the process entry does, stops the
     // threads quickly (discovery's included) and saves the settings.
@@ -273,17 +279,26 @@ TEST_F(MainWindowFixture, OnlyUsableProgramsAreOfferedTheSourceIsNotTakenTwiceAn
     callSlot("gotProgramDescription", "ProgramDescription", nimbus);
     ASSERT_TRUE(connectAction->isEnabled());
 
-    // Answers the source program dialog each time it comes up (true: OK).
+    // Answers the source program dialog each time it comes up (true: OK),
+    // after `beforeAnswer` when one is set.
     QList<bool> answers{true, true, false};
+    std::function<void(AddPnpDialog*)> beforeAnswer;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* chooser = qobject_cast<AddPnpDialog*>(QApplication::activeModalWidget());
-        if (chooser && chooser->isVisible() && !answers.isEmpty())
-            answers.takeFirst() ? chooser->accept() : chooser->reject();
+        if (!chooser || !chooser->isVisible() || answers.isEmpty())
+            return;
+        if (beforeAnswer)
+            std::exchange(beforeAnswer, nullptr)(chooser);
+        answers.takeFirst() ? chooser->accept() : chooser->reject();
     });
     poll.start(10);
+    // The program moves while the dialog is open: its new endpoint is taken.
+    ProgramDescription moved = nimbus;
+    moved.interfaces[1].port = 5003;
+    beforeAnswer = [&](AddPnpDialog*) { callSlot("gotProgramDescription", "ProgramDescription", moved); };
     connectAction->trigger();
-    EXPECT_EQ(logs.value(1), "[MW] change interface from :0 to 127.0.0.1:5002");
+    EXPECT_EQ(logs.value(1), "[MW] change interface from :0 to 127.0.0.1:5003");
     EXPECT_EQ(sourceText(), "Nimbus #1 (data flow:0)");
 
     // The source again: refused, and the dialog comes back until cancelled.
@@ -299,9 +314,31 @@ TEST_F(MainWindowFixture, OnlyUsableProgramsAreOfferedTheSourceIsNotTakenTwiceAn
     withoutIt.interfaces.removeLast();
     callSlot("gotProgramDescription", "ProgramDescription", withoutIt);
     callSlot("gotProgramDescription", "ProgramDescription", nimbus);
-    EXPECT_EQ(logs.mid(2), QStringList({"[MW] change interface from 127.0.0.1:5002 to :0",
+    EXPECT_EQ(logs.mid(2), QStringList({"[MW] change interface from 127.0.0.1:5003 to :0",
                                         "[MW] change interface from :0 to 127.0.0.1:5002"}));
     EXPECT_EQ(sourceText(), "Nimbus #1 (data flow:0)");
+
+    // Another program now serves the same endpoint: choosing it changes no
+    // connection, but the label names it.
+    ProgramDescription successor = program(QolProgram, {{MonitorDataFlowInterface, true}});
+    successor.index = "5";
+    successor.interfaces[0].port = 5002;
+    callSlot("gotProgramDescription", "ProgramDescription", successor);
+    answers = {true};
+    beforeAnswer = [](AddPnpDialog* chooser) {
+        chooser->findChild<QComboBox*>("comboBoxType")->setCurrentText("Qol");
+        chooser->findChild<QComboBox*>("comboBoxIndex")->setCurrentText("5");
+    };
+    connectAction->trigger();
+    EXPECT_EQ(logs.size(), 5); // the change of source only
+    EXPECT_EQ(sourceText(), "Qol #5 (Monitor output data flow:0)");
+
+    // A file chosen in the playback dialog, still open from before: the file
+    // plays alone.
+    writeDataFile(1, 1, 4, 64, FirstSerial);
+    emit dialog->fileNameUpdated(dataFile);
+    EXPECT_EQ(logs.last(), "[MW] disconnect from 127.0.0.1:5002");
+    EXPECT_EQ(sourceText(), "no connection");
 }
 
 // The client may be inside a connect attempt's wait when a file is chosen:
