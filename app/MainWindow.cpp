@@ -176,6 +176,7 @@ void MainWindow::startNetworkSource()
 
     connect(this, &MainWindow::tcpAddressChanged, tcpClient, &TcpClient::setAddress);
     connect(tcpClient, &TcpClient::connectedStateChanged, this, &MainWindow::tcpConnected);
+    connect(tcpClient, &TcpClient::streamStarted, analyzer, &ADCAnalyzer::streamStarted);
     connect(tcpClient, &TcpClient::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
     connect(tcpClient, &TcpClient::statusUpdated, this, &MainWindow::tcpStatusUpdated);
     connect(tcpClient, &QObject::destroyed, tcpThread, &QThread::quit);

@@ -145,14 +145,29 @@ void ADCAnalyzer::adcRawDataSignedUpdated(bool adcSigned)
 // closed and its last block delivered, so a record that block left unfinished
 // can never be completed: drop it rather than let it swallow the first file
 // record. (Going live keeps the buffer: the new connection's first blocks may
-// already be here.)
+// already be here; the connection announces its own start, see streamStarted.)
 void ADCAnalyzer::dataSourceUpdated(bool fromFile)
 {
-    if (fromFile && !m_fromFile) {
-        m_eventStart = quint32(m_buffer.size());
-        dropConsumedBytes();
-    }
+    if (fromFile && !m_fromFile)
+        dropPendingBytes();
     m_fromFile = fromFile;
+}
+
+void ADCAnalyzer::streamStarted()
+{
+    dropPendingBytes();
+}
+
+// The bytes still waiting can never be completed: the stream they came from
+// has ended. Positions keep counting past them.
+void ADCAnalyzer::dropPendingBytes()
+{
+    if (m_buffer.isEmpty())
+        return;
+    qDebug().noquote()
+        << QStringLiteral("Dropped %1 bytes of an unfinished record at the end of a stream").arg(m_buffer.size());
+    m_eventStart = quint32(m_buffer.size());
+    dropConsumedBytes();
 }
 
 void ADCAnalyzer::read()

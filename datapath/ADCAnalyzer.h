@@ -71,6 +71,9 @@ public slots:
     void read();
     void adcRawDataSignedUpdated(bool adcSigned);
     void dataSourceUpdated(bool fromFile);
+    // A live source has begun a new stream (a new connection): a record the
+    // old one left unfinished is dropped, not completed with new bytes.
+    void streamStarted();
 
 private:
     // A stream format error; aborts the event being decoded.
@@ -94,6 +97,7 @@ private:
     bool findSync();
     int cutSyncWordLength() const;
     void dropConsumedBytes();
+    void dropPendingBytes();
 
     QSemaphore* m_sourceSemaphore;
     QSemaphore* m_writerSemaphore; // one permit per emitted DeviceData, returned by the writer

@@ -113,6 +113,7 @@ void TcpClient::requestNewData()
         return;
     try {
         socket->abort();
+        newStream = true; // whatever the socket reads from now on
         socket->connectToHost(address, port, QIODevice::ReadWrite);
         ++attempts;
         if (socket->waitForConnected(ConnectWaitMs)) {
@@ -164,6 +165,10 @@ void TcpClient::readData()
         const QByteArray block = gatherAvailable();
         bytesReceived += quint64(block.size());
         permitTaken = false; // handed on with the block
+        if (newStream) {
+            newStream = false;
+            emit streamStarted();
+        }
         emit dataAccuired(block);
     } catch (...) {
         if (permitTaken)

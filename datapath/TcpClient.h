@@ -60,6 +60,9 @@ public slots:
 
 signals:
     void dataAccuired(const QByteArray& data);
+    // Comes just before the first block of each connection: the blocks from
+    // here on are a new stream, which nothing received before continues.
+    void streamStarted();
     void statusUpdated(const QString& status);
     void connectedStateChanged(bool state);
     void addLog(const QString& text);
@@ -82,6 +85,7 @@ private:
     QTimer* readRetryTimer;
     QTimer* statusTimer;
     int attempts = 0;
+    bool newStream = false; // no block of the current connection emitted yet
     quint64 bytesReceived = 0;
     QSemaphore* sourceSemaphore;
 };

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 using namespace StreamFormat;
 using E = EventEncoder;
@@ -264,16 +265,28 @@ TEST(ADCAnalyzerStream, LiveDataAreThinnedFileDataAreNot)
     EXPECT_EQ(file.events.size(), 2);
 }
 
-TEST(ADCAnalyzerStream, SwitchToAFileDropsTheRecordTheConnectionLeftUnfinished)
+// A record cut inside its last sample word would decode without any error,
+// with the next stream's first bytes as samples, if it were kept.
+TEST(ADCAnalyzerStream, EndOfAStreamDropsTheRecordItLeftUnfinished)
 {
-    AnalyzerProbe probe(false);
-    probe.feed(simpleEvent(1).left(20));
-    probe.analyzer.dataSourceUpdated(true);
-    probe.feed(simpleEvent(2));
-    ASSERT_EQ(probe.events.size(), 1);
-    EXPECT_EQ(probe.events[0].evNum, 2u);
-    EXPECT_TRUE(probe.logs.isEmpty()) << probe.logs.join('\n').toStdString();
-    EXPECT_EQ(probe.positions, (Positions{{20, 2}})); // positions stay absolute
+    const std::function<void(ADCAnalyzer&)> ends[] = {
+        [](ADCAnalyzer& a) { a.dataSourceUpdated(true); }, // switch to a file
+        [](ADCAnalyzer& a) { a.streamStarted(); },         // new connection
+    };
+    for (const auto& end : ends) {
+        MessageLog log;
+        AnalyzerProbe probe(false);
+        const int cut = simpleEvent(1).size() - 4;
+        probe.feed(simpleEvent(1).left(cut));
+        end(probe.analyzer);
+        probe.feed(simpleEvent(2));
+        ASSERT_EQ(probe.events.size(), 1);
+        EXPECT_EQ(probe.events[0].evNum, 2u);
+        EXPECT_EQ(probe.events[0].devices[100].channels[0].samples, (QVector<double>{1, 2}));
+        EXPECT_TRUE(probe.logs.isEmpty()) << probe.logs.join('\n').toStdString();
+        EXPECT_EQ(probe.positions, (Positions{{quint32(cut), 2}})); // positions stay absolute
+        EXPECT_TRUE(log.contains(QString("Dropped %1 bytes of an unfinished record at the end of a stream").arg(cut)));
+    }
 }
 
 TEST(ADCAnalyzerStream, OnePermitAndOneMapPerBlock)

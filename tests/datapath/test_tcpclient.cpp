@@ -1,9 +1,13 @@
 // TcpClient against QTcpServers on 127.0.0.1: connect and retry timing,
-// reconnect after a lost connection, the endpoint it is given last, a moved
+// reconnect after a lost connection (the analyzer seeing the new stream start),
+// the endpoint it is given last, a moved
 // port, a peer that stops answering, reading under flow control, status.
+#include "datapath/EventEncoder.h"
+#include "datapath/SampleGenerator.h"
 #include "datapath/TcpClient.h"
 #include "tests/MessageLog.h"
 #include "tests/WaitUntil.h"
+#include "tests/datapath/AnalyzerProbe.h"
 #include "tests/pnp/PnpTestSupport.h"
 
 #include <QElapsedTimer>
@@ -158,6 +162,34 @@ TEST_F(TcpClientTest, ConnectsReadsAndReconnectsAfterTheSourceClosed)
     again->write(" world");
     ASSERT_EVENTUALLY(recorder.statuses.contains("tcp:11 bytes"), 15000);
     EXPECT_EQ(recorder.blocks.join(), "hello world");
+}
+
+// A connection lost inside the last samples of a record, whole records on the
+// next one: wired as in the viewer, the analyzer decodes exactly the records
+// of the new connection, the first one included.
+TEST_F(TcpClientTest, AnalyzerDropsTheRecordALostConnectionLeftUnfinished)
+{
+    AnalyzerProbe probe(true); // every event shown, none thinned out
+    QObject::connect(live.client, &TcpClient::streamStarted, &probe.analyzer, &ADCAnalyzer::streamStarted);
+    QObject::connect(live.client, &TcpClient::dataAccuired, &probe.analyzer, &ADCAnalyzer::dataAccuired);
+    SampleGenerator::Options options;
+    options.boards = 1;
+    options.channels = 2;
+    options.samples = 8;
+    SampleGenerator gen(options);
+    const QByteArray cut = EventEncoder::encodeEvent(gen.nextEvent()).chopped(4);
+    peer->write(cut);
+    ASSERT_EVENTUALLY(probe.analyzer.pendingBytes() == cut.size(), 15000);
+
+    peer->close();
+    QTcpSocket* again = nextConnection(server);
+    ASSERT_NE(again, nullptr);
+    const QVector<EventData> sent{gen.nextEvent(), gen.nextEvent()};
+    for (const EventData& event : sent)
+        again->write(EventEncoder::encodeEvent(event));
+    ASSERT_EVENTUALLY(probe.events.size() >= 2 && probe.analyzer.pendingBytes() == 0, 15000);
+    EXPECT_TRUE(probe.events == sent) << "evNums " << probe.events.first().evNum << ", " << probe.events.last().evNum;
+    EXPECT_TRUE(probe.logs.isEmpty()) << probe.logs.join('\n').toStdString();
 }
 
 // Everything sent arrives in order, in blocks bounded by the socket's buffer,
