@@ -111,6 +111,13 @@ void TcpClient::requestNewData()
 {
     if (!enabled || socketBusy())
         return;
+    // What the last connection sent but the analyzer had no room for yet is
+    // the end of its run: it goes on before the socket is reset for the next.
+    if (socket->bytesAvailable() > 0) {
+        readData();
+        connectTimer->start(ReadRetryMs);
+        return;
+    }
     try {
         socket->abort();
         newStream = true; // whatever the socket reads from now on

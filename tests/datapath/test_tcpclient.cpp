@@ -17,6 +17,7 @@
 #include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -211,7 +212,8 @@ TEST_F(TcpClientTest, StreamArrivesWholeInBoundedBlocks)
 }
 
 // With every permit taken the bytes wait in the socket, polled every 200 ms;
-// once a permit is free everything available goes out as one block.
+// once a permit is free everything available goes out as one block, even when
+// the peer has closed meanwhile and a reconnect has come due.
 TEST(TcpClientFlow, HeldBackBurstIsReadAsOneBlockOncePermitted)
 {
     MessageLog quiet;
@@ -230,6 +232,9 @@ TEST(TcpClientFlow, HeldBackBurstIsReadAsOneBlockOncePermitted)
     peer->write(burst);
     ASSERT_EVENTUALLY(socket->bytesAvailable() == burst.size(), 30000);
     EXPECT_TRUE(recorder.blocks.isEmpty());
+    peer->close();
+    ASSERT_EVENTUALLY(recorder.states == QList<bool>({true, false}), 15000);
+    QTest::qWait(TcpClient::ReconnectMs + 500);
     none.release();
     ASSERT_EVENTUALLY(!recorder.blocks.isEmpty(), 5000);
     ASSERT_EQ(recorder.blocks.size(), 1);
