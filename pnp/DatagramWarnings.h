@@ -40,8 +40,9 @@ public:
     // Writes the summary of a second that has passed; called at least every
     // second.
     void flush();
-    // Datagrams dropped so far, malformed or for a busy server.
-    qint64 dropCount() const { return drops; }
+    // Readable messages dropped so far for a busy server. Malformed ones do
+    // not count: they tell of a faulty peer, not of lost announcements.
+    qint64 overflowCount() const { return overflowsSoFar; }
 
     // "Failed decode msg:" and the first ShownBytes of data, escaped.
     static QString failedDecodeLine(const QByteArray& data);
@@ -56,5 +57,5 @@ private:
     int written = 0;
     int suppressed = 0;
     int overflows = 0;
-    std::atomic<qint64> drops{0};
+    std::atomic<qint64> overflowsSoFar{0};
 };
