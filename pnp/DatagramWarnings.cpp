@@ -101,7 +101,7 @@ void DatagramWarnings::accepted(const QStringList& reasons)
 
 void DatagramWarnings::overflowed()
 {
-    ++overflowsSoFar;
+    ++lossesSoFar;
     std::lock_guard<std::mutex> lock(mutex);
     flushExpired();
     ++overflows;

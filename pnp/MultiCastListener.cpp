@@ -82,11 +82,11 @@ void MultiCastListener::rescan()
 }
 
 // Sums up the warnings held back, and tells when a flood has passed: a
-// period without overflows after one with overflows.
+// period without losses after one with losses.
 void MultiCastListener::watchDrops()
 {
     DatagramWarnings::shared().flush();
-    const qint64 drops = DatagramWarnings::shared().overflowCount();
+    const qint64 drops = DatagramWarnings::shared().lossCount();
     if (drops != lastDropCount) {
         lastDropCount = drops;
         flooded = true;

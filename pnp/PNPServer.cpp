@@ -109,7 +109,7 @@ void PNPServer::sendSearchRequest()
     PnpMessage request;
     request.kind = DiscoverRequest;
     request.targets = searchTargets;
-    if (sendMessage(request.toXml())) {
+    if (sendRequest(request.toXml())) {
         retryTimer->stop();
         sinceRequest.start();
     } else if (!searchTimer->isActive()) {
@@ -132,18 +132,26 @@ void PNPServer::requestAgain()
 }
 
 // Sent on every interface the group is joined on, since the system's route
-// for the group names one at most; true when it left on any. Without joined
-// interfaces the route decides.
-bool PNPServer::sendMessage(const QString& text)
+// for the group names one at most: programs on every network are to answer.
+// True when it left on any; without joined interfaces the route decides.
+bool PNPServer::sendRequest(const QString& text)
 {
-    const QByteArray payload = text.toLatin1();
     const QMap<int, QString> joined = listener->joinedInterfaces();
     if (joined.isEmpty())
-        return sendOn(0, QStringLiteral("the group's route"), payload);
+        return sendMessage(text);
+    const QByteArray payload = text.toLatin1();
     bool sent = false;
     for (auto it = joined.cbegin(); it != joined.cend(); ++it)
         sent = sendOn(it.key(), it.value(), payload) || sent;
     return sent;
+}
+
+// Announcements and closes keep to the route: sent on several networks, one
+// program would reach a viewer on more than one of them from several
+// addresses in turn.
+bool PNPServer::sendMessage(const QString& text)
+{
+    return sendOn(0, QStringLiteral("the group's route"), text.toLatin1());
 }
 
 // A failure is reported once until the interface sends again: one dead

@@ -53,6 +53,7 @@ private slots:
 
 private:
     void announce(ProgramDescription pd);
+    bool sendRequest(const QString& text);
     bool sendMessage(const QString& text);
     bool sendOn(int interfaceIndex, const QString& interfaceName, const QByteArray& payload);
     void answerDiscoverRequest(const QStringList& targets);
