@@ -151,11 +151,13 @@ bool PNPServer::sendRequest(const QString& text)
 // addresses in turn.
 bool PNPServer::sendMessage(const QString& text)
 {
-    return sendOn(0, QStringLiteral("the group's route"), text.toLatin1());
+    return sendOn(0, QString(), text.toLatin1());
 }
 
-// A failure is reported once until the interface sends again: one dead
-// network must neither fill the log every search period nor stop the others.
+// Through the route every failure is reported with the socket's error text.
+// On a named interface a failure is reported once until it sends again: one
+// dead network must neither fill the log every search period nor stop the
+// others.
 bool PNPServer::sendOn(int interfaceIndex, const QString& interfaceName, const QByteArray& payload)
 {
     if (setMulticastInterface(sendSocket, interfaceIndex)
@@ -163,7 +165,9 @@ bool PNPServer::sendOn(int interfaceIndex, const QString& interfaceName, const Q
         failingInterfaces.remove(interfaceIndex);
         return true;
     }
-    if (!failingInterfaces.contains(interfaceIndex)) {
+    if (interfaceIndex == 0) {
+        qCritical().noquote() << sendSocket->errorString();
+    } else if (!failingInterfaces.contains(interfaceIndex)) {
         failingInterfaces.insert(interfaceIndex);
         qCritical().noquote()
             << QStringLiteral("Cannot send discovery messages on %1: %2").arg(interfaceName, sendSocket->errorString());
