@@ -79,7 +79,6 @@ bool DatagramWarnings::read(const QByteArray& data, const QHostAddress& sender, 
 
 void DatagramWarnings::dropped(const QByteArray& data, const QStringList& reasons)
 {
-    ++drops;
     std::lock_guard<std::mutex> lock(mutex);
     if (!admit()) {
         ++suppressed;
@@ -102,7 +101,7 @@ void DatagramWarnings::accepted(const QStringList& reasons)
 
 void DatagramWarnings::overflowed()
 {
-    ++drops;
+    ++lossesSoFar;
     std::lock_guard<std::mutex> lock(mutex);
     flushExpired();
     ++overflows;

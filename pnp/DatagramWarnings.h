@@ -37,11 +37,15 @@ public:
     void accepted(const QStringList& reasons);
     // A readable message dropped because the discovery server is behind.
     void overflowed();
+    // Datagrams the system dropped for a full receive buffer.
+    void lost(qint64 count) { lossesSoFar += count; }
     // Writes the summary of a second that has passed; called at least every
     // second.
     void flush();
-    // Datagrams dropped so far, malformed or for a busy server.
-    qint64 dropCount() const { return drops; }
+    // Datagrams lost so far for full buffers, the system's or a busy
+    // server's. Malformed ones do not count: they tell of a faulty peer, not
+    // of lost announcements.
+    qint64 lossCount() const { return lossesSoFar; }
 
     // "Failed decode msg:" and the first ShownBytes of data, escaped.
     static QString failedDecodeLine(const QByteArray& data);
@@ -56,5 +60,5 @@ private:
     int written = 0;
     int suppressed = 0;
     int overflows = 0;
-    std::atomic<qint64> drops{0};
+    std::atomic<qint64> lossesSoFar{0};
 };

@@ -82,11 +82,11 @@ void MultiCastListener::rescan()
 }
 
 // Sums up the warnings held back, and tells when a flood has passed: a
-// period without drops after one with drops.
+// period without losses after one with losses.
 void MultiCastListener::watchDrops()
 {
     DatagramWarnings::shared().flush();
-    const qint64 drops = DatagramWarnings::shared().dropCount();
+    const qint64 drops = DatagramWarnings::shared().lossCount();
     if (drops != lastDropCount) {
         lastDropCount = drops;
         flooded = true;
@@ -102,7 +102,8 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     const bool listening = single->isListening(); // read before the listener's thread owns it
     auto* thread = new QThread(this);
     thread->setObjectName(QStringLiteral("multicast %1").arg(iface.humanReadableName()));
-    interfaces.append({iface.index(), iface.name(), SingleMultiCastListener::isSuitable(iface), single, thread});
+    interfaces.append(
+        {iface.index(), iface.name(), SingleMultiCastListener::isSuitable(iface), listening, single, thread});
     threads.append(thread);
     connect(single, &SingleMultiCastListener::messagesWaiting, this, [this, backlog = single->pending()] {
         for (const SingleMultiCastListener::Backlog::Entry& entry : backlog->takeAll())
@@ -118,6 +119,15 @@ bool MultiCastListener::startSingle(const QNetworkInterface& iface)
     single->moveToThread(thread);
     thread->start(QThread::LowPriority);
     return listening;
+}
+
+QMap<int, QString> MultiCastListener::joinedInterfaces() const
+{
+    QMap<int, QString> joined;
+    for (const Interface& iface : interfaces)
+        if (iface.joined)
+            joined.insert(iface.index, iface.name);
+    return joined;
 }
 
 // The thread ends once its listener is deleted there, and is freed after

@@ -4,6 +4,7 @@
 #include "pnp/PnpMessage.h"
 
 #include <QHostAddress>
+#include <QMap>
 #include <QObject>
 #include <QVector>
 
@@ -25,6 +26,9 @@ public:
     MultiCastListener(const QHostAddress& group, quint16 port, QObject* parent = nullptr);
     ~MultiCastListener() override;
 
+    // Indexes and names of the interfaces the group is joined on.
+    QMap<int, QString> joinedInterfaces() const;
+
 signals:
     // One message and the size of the datagram that carried it.
     void received(PnpMessage message, int size);
@@ -42,6 +46,7 @@ private:
         int index;
         QString name;
         bool suitable; // when its listener was made
+        bool joined;
 
         SingleMultiCastListener* single;
         QThread* thread;

@@ -29,6 +29,14 @@ void setMulticastTtl(QUdpSocket* socket, int ttl)
     ::setsockopt(int(socket->socketDescriptor()), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value);
 }
 
+// Index 0 leaves the choice to the system's routes.
+bool setMulticastInterface(QUdpSocket* socket, int index)
+{
+    ip_mreqn request{};
+    request.imr_ifindex = index;
+    return ::setsockopt(int(socket->socketDescriptor()), IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof request) == 0;
+}
+
 } // namespace
 
 PNPServer::PNPServer(QObject* parent)
@@ -40,14 +48,13 @@ PNPServer::PNPServer(QObject* parent)
 {
     searchTimer->setInterval(searchPeriodMs);
     connect(searchTimer, &QTimer::timeout, this, &PNPServer::sendSearchRequest);
-    retryTimer->setInterval(searchPeriodMs);
     retryTimer->setSingleShot(true);
     connect(retryTimer, &QTimer::timeout, this, &PNPServer::sendSearchRequest);
     connect(listener, &MultiCastListener::received, this, &PNPServer::handle);
     // A network that just came up may hold programs the last request missed.
-    connect(listener, &MultiCastListener::interfaceJoined, this, &PNPServer::sendSearchRequest);
+    connect(listener, &MultiCastListener::interfaceJoined, this, &PNPServer::requestAgain);
     // Announcements that came while the system dropped datagrams are lost.
-    connect(listener, &MultiCastListener::floodEnded, this, &PNPServer::sendSearchRequest);
+    connect(listener, &MultiCastListener::floodEnded, this, &PNPServer::requestAgain);
     static const int registered = qRegisterMetaType<ProgramDescription>("ProgramDescription");
     Q_UNUSED(registered);
     sendSocket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
@@ -102,18 +109,69 @@ void PNPServer::sendSearchRequest()
     PnpMessage request;
     request.kind = DiscoverRequest;
     request.targets = searchTargets;
-    if (sendMessage(request.toXml()))
+    if (sendRequest(request.toXml())) {
         retryTimer->stop();
-    else if (!searchTimer->isActive())
-        retryTimer->start();
+        sinceRequest.start();
+    } else if (!searchTimer->isActive()) {
+        retryTimer->start(searchPeriodMs);
+    }
 }
 
+// Asks again, after a network came up or a flood passed, but never sooner
+// than one search period after the last request: a peer that keeps causing
+// either must not make this process flood the networks with requests.
+void PNPServer::requestAgain()
+{
+    if (!searching || searchTimer->isActive() || retryTimer->isActive())
+        return; // a request is due anyway
+    const qint64 elapsed = sinceRequest.isValid() ? sinceRequest.elapsed() : searchPeriodMs;
+    if (elapsed >= searchPeriodMs)
+        sendSearchRequest();
+    else
+        retryTimer->start(int(searchPeriodMs - elapsed));
+}
+
+// Sent on every interface the group is joined on, since the system's route
+// for the group names one at most: programs on every network are to answer.
+// True when it left on any; without joined interfaces the route decides.
+bool PNPServer::sendRequest(const QString& text)
+{
+    const QMap<int, QString> joined = listener->joinedInterfaces();
+    if (joined.isEmpty())
+        return sendMessage(text);
+    const QByteArray payload = text.toLatin1();
+    bool sent = false;
+    for (auto it = joined.cbegin(); it != joined.cend(); ++it)
+        sent = sendOn(it.key(), it.value(), payload) || sent;
+    return sent;
+}
+
+// Announcements and closes keep to the route: sent on several networks, one
+// program would reach a viewer on more than one of them from several
+// addresses in turn.
 bool PNPServer::sendMessage(const QString& text)
 {
-    const QByteArray payload = text.toLatin1();
-    if (sendSocket->writeDatagram(payload, multicastGroup, port) == payload.size())
+    return sendOn(0, QString(), text.toLatin1());
+}
+
+// Through the route every failure is reported with the socket's error text.
+// On a named interface a failure is reported once until it sends again: one
+// dead network must neither fill the log every search period nor stop the
+// others.
+bool PNPServer::sendOn(int interfaceIndex, const QString& interfaceName, const QByteArray& payload)
+{
+    if (setMulticastInterface(sendSocket, interfaceIndex)
+        && sendSocket->writeDatagram(payload, multicastGroup, port) == payload.size()) {
+        failingInterfaces.remove(interfaceIndex);
         return true;
-    qCritical().noquote() << sendSocket->errorString();
+    }
+    if (interfaceIndex == 0) {
+        qCritical().noquote() << sendSocket->errorString();
+    } else if (!failingInterfaces.contains(interfaceIndex)) {
+        failingInterfaces.insert(interfaceIndex);
+        qCritical().noquote()
+            << QStringLiteral("Cannot send discovery messages on %1: %2").arg(interfaceName, sendSocket->errorString());
+    }
     return false;
 }
 

@@ -5,10 +5,12 @@
 #include "pnp/ProgramDescription.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QUuid>
 
@@ -45,12 +47,15 @@ private slots:
     bool decode(QByteArray data, QHostAddress host);
     void handle(const PnpMessage& message, int size);
     void sendSearchRequest();
+    void requestAgain();
     void changeProgramDescription(ProgramDescription pd);
     void closeProgram(ProgramDescription pd);
 
 private:
     void announce(ProgramDescription pd);
+    bool sendRequest(const QString& text);
     bool sendMessage(const QString& text);
+    bool sendOn(int interfaceIndex, const QString& interfaceName, const QByteArray& payload);
     void answerDiscoverRequest(const QStringList& targets);
     bool isWanted(const ProgramDescription& pd) const;
     bool isOwn(const QUuid& uuid) const;
@@ -59,10 +64,12 @@ private:
     bool searching = false;
     QStringList searchTargets;
     QTimer* searchTimer;
-    // Resends a discover request that could not leave (no route yet) while
-    // no periodic search does.
+    // Sends a discover request due later while no periodic search does: one
+    // that could not leave, or one asked for too soon after the last.
     QTimer* retryTimer;
+    QElapsedTimer sinceRequest;
     MultiCastListener* listener;
     QUdpSocket* sendSocket;
+    QSet<int> failingInterfaces; // reported already
     QMap<QUuid, int> sequenceNumbers;
 };

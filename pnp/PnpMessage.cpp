@@ -4,6 +4,8 @@
 
 #include <QDomDocument>
 
+#include <limits>
+
 namespace {
 
 const QString documentType = QStringLiteral("pnp_message");
@@ -312,6 +314,11 @@ bool PnpMessage::readInterface(const XmlNode& element, const QHostAddress& sende
     if (ok)
         iface.id = id;
     iface.port = unsignedOrZero(element.attribute("port"));
+    // Sockets take 16 bits: a larger port would connect to another one.
+    if (iface.port > std::numeric_limits<quint16>::max()) {
+        warn(QStringLiteral("Port %1 out of range at interface from %2").arg(iface.port).arg(from));
+        return false;
+    }
     if (iface.port == 0 && iface.enabled) {
         warn(QStringLiteral("Empty port at enabled interface from ") + from);
         return false;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <utility>
 
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -37,6 +38,17 @@ void receiveOwnMembershipsOnly(QUdpSocket* socket)
 {
     const int off = 0;
     ::setsockopt(int(socket->socketDescriptor()), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+}
+
+// Datagrams the system dropped for this socket so far (its receive buffer
+// was full); 0 where it does not tell.
+quint32 systemDrops(QUdpSocket* socket)
+{
+    quint32 info[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof info;
+    if (::getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_MEMINFO, info, &size) != 0)
+        return 0;
+    return info[SK_MEMINFO_DROPS];
 }
 
 } // namespace
@@ -118,6 +130,9 @@ void SingleMultiCastListener::processPendingDatagrams()
         buffer.truncate(int(size));
         deliver(buffer, sender);
     }
+    const quint32 drops = systemDrops(socket);
+    DatagramWarnings::shared().lost(drops - droppedBySystem); // unsigned: a wrapped counter still gives the step
+    droppedBySystem = drops;
 }
 
 void SingleMultiCastListener::deliver(const QByteArray& data, const QHostAddress& sender)

@@ -79,5 +79,6 @@ private:
 
     QUdpSocket* socket = nullptr;
     QHostAddress group;
+    quint32 droppedBySystem = 0;
     std::shared_ptr<Backlog> backlog = std::make_shared<Backlog>();
 };

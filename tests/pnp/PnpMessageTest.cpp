@@ -171,6 +171,9 @@ TEST(PnpMessageReader, FaultyDocumentsAreRejectedWithTheirWarnings)
         {withInterface("type=\"t\" isFree=\"1\""), false, {"There is no attribute (port)" + section}},
         {withInterface("type=\"t\" port=\"1\""), false, {"There is no attribute (isFree)" + section}},
         {withInterface("type=\"t\" port=\"-5\" isFree=\"1\" enabled=\"x\""), false, {emptyPort}},
+        {withInterface("type=\"t\" port=\"70000\" isFree=\"1\" enabled=\"0\""),
+         false,
+         {"Port 70000 out of range at interface from 10.1.2.3"}},
         {withInterface("type=\"t\" port=\"0\" isFree=\"1\" enabled=\"0\""), true, {}},
         {withInterface("type=\"t\" port=\"0\" isFree=\"0\" enabled=\"2\""), true, {}}, // only 1 enables
         {request(QByteArray("<a>").repeated(40)), false, {overLimit("32 nested elements")}},
