@@ -152,6 +152,7 @@ void MainWindow::connectWorkers()
     connect(this, &MainWindow::addLog, logDialog, &LogDialog::addLog);
     connect(this, &MainWindow::adcRawDataSignedUpdated, analyzer, &ADCAnalyzer::adcRawDataSignedUpdated);
     connect(this, &MainWindow::dataSourceUpdated, analyzer, &ADCAnalyzer::dataSourceUpdated);
+    connect(fileReader, &FileReader::streamStarted, analyzer, &ADCAnalyzer::streamStarted);
     connect(fileReader, &FileReader::dataAccuired, analyzer, &ADCAnalyzer::dataAccuired);
     connect(analyzer, &ADCAnalyzer::deviceDataUpdated, rootWriter.get(), &RootWriter::decodeData);
     connect(rootWriter.get(), &RootWriter::addLog, logDialog, &LogDialog::addLog);

@@ -71,8 +71,9 @@ public slots:
     void read();
     void adcRawDataSignedUpdated(bool adcSigned);
     void dataSourceUpdated(bool fromFile);
-    // A live source has begun a new stream (a new connection): a record the
-    // old one left unfinished is dropped, not completed with new bytes.
+    // A source has begun a new stream (a new connection, a record read on its
+    // own): a record the old one left unfinished is dropped, not completed
+    // with new bytes.
     void streamStarted();
 
 private:

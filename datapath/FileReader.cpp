@@ -224,6 +224,7 @@ void FileReader::readRecord(int record)
     }
     takeRecordPermit();
     emit eventRead(evNum, quint32(header.size()));
+    emit streamStarted();
     emit dataAccuired(bytes);
 }
 

@@ -55,6 +55,9 @@ public slots:
 signals:
     // A raw block for the analyzer: one event record or a streaming chunk.
     void dataAccuired(const QByteArray& data);
+    // Comes before each record read on its own: it continues nothing read
+    // before, so whatever a damaged record left unfinished is to be dropped.
+    void streamStarted();
     // A record was read: its event number and the header bytes read (12).
     void eventRead(quint32 evNum, quint32 size);
     // Scan progress or result: file size, modification time as text, map

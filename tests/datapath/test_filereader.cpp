@@ -2,8 +2,10 @@
 // progress of long scans, and streaming under flow control.
 #include "datapath/EventEncoder.h"
 #include "datapath/FileReader.h"
+#include "datapath/SampleGenerator.h"
 #include "tests/MessageLog.h"
 #include "tests/WaitUntil.h"
+#include "tests/datapath/AnalyzerProbe.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -164,6 +166,40 @@ TEST_F(FileReaderTest, MissingUnopenableAndDamagedFiles)
     reader.readRecord(2);
     EXPECT_TRUE(log.contains(QtWarningMsg, "Incomplete event: 6"));
     EXPECT_EQ(data.count(), 0);
+}
+
+// A record whose length runs into the start of the next one (a writer that
+// died mid-record, then a new run): its read leaves that start pending in the
+// analyzer, which must not swallow the next record read on its own.
+TEST_F(FileReaderTest, ARecordReadAfterADamagedOneDecodesWhole)
+{
+    SampleGenerator::Options options;
+    options.boards = 1;
+    options.channels = 2;
+    options.samples = 8;
+    SampleGenerator small(options);
+    options.samples = 512;
+    SampleGenerator large(options);
+    QByteArray damaged = EventEncoder::encodeEvent(small.nextEvent());
+    // The start of a record larger than the next one read: completed with
+    // that one's bytes, it would hide it until more records came.
+    const QByteArray cutStart = EventEncoder::encodeEvent(large.nextEvent()).left(20);
+    QByteArray length; // the payload's, stretched over the cut start
+    EventEncoder::appendWord(length, quint32(damaged.size() - 12 + cutStart.size()));
+    damaged.replace(4, 4, length);
+    const EventData after = small.nextEvent();
+    reader.setFileName(writeFile("cut.dat", damaged + cutStart + EventEncoder::encodeEvent(after)));
+    ASSERT_EQ(mappedRecords(), 2u);
+
+    AnalyzerProbe probe;
+    QObject::connect(&reader, &FileReader::streamStarted, &probe.analyzer, &ADCAnalyzer::streamStarted);
+    QObject::connect(&reader, &FileReader::dataAccuired, &probe.analyzer, &ADCAnalyzer::dataAccuired);
+    reader.readRecord(1);
+    ASSERT_EQ(probe.analyzer.pendingBytes(), cutStart.size()); // waits for a rest that never comes
+    reader.readRecord(2);
+    ASSERT_FALSE(probe.events.isEmpty());
+    EXPECT_TRUE(probe.events.last() == after) << "last decoded: " << probe.events.last().evNum;
+    EXPECT_EQ(probe.analyzer.pendingBytes(), 0);
 }
 
 // A record read while no permit is free is sent and owed; later reads pay the

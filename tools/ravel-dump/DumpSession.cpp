@@ -30,6 +30,7 @@ DumpSession::DumpSession(const QString& fileName, Mode mode, bool adcSigned, boo
 
     m_analyzer->adcRawDataSignedUpdated(adcSigned);
     m_analyzer->dataSourceUpdated(true);
+    connect(&m_reader, &FileReader::streamStarted, m_analyzer, &ADCAnalyzer::streamStarted);
     connect(&m_reader, &FileReader::dataAccuired, m_analyzer, &ADCAnalyzer::dataAccuired);
     connect(&m_reader, &FileReader::dataAccuired, this, &DumpSession::onBlockSent);
     connect(&m_reader, &FileReader::fileOpenFailed, this,
